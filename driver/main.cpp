@@ -1,0 +1,8 @@
+#include "driver/build.h"
+#include "platform/posix_file_system.h"
+
+int main(int argc, char** argv) {
+  vornel::PosixFileSystem fs;
+  vornel::StdoutConsole console;
+  return vornel::runMain(argc, argv, fs, console);
+}

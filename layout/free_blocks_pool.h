@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vornel {
+
+inline constexpr std::int32_t kPoolSize = 330000;  // blocks of the largest image
+inline constexpr std::int32_t kFreeBlock = -1;
+
+// One owner entry per block of the disc: -1 while free, else the id of the
+// record whose data lies there. Entries only ever go from free to owned, so
+// the lowest free block only moves up; the highest owned block gives the
+// length of the image.
+class FreeBlocksPool {
+ public:
+  FreeBlocksPool() : entries_(kPoolSize, kFreeBlock) {}
+
+  void clear();
+  bool isFree(std::int64_t block) const { return entries_[static_cast<std::size_t>(block)] == kFreeBlock; }
+  std::int32_t owner(std::int64_t block) const { return entries_[static_cast<std::size_t>(block)]; }
+  // Marks a free block as owned by id.
+  void own(std::int64_t block, std::int32_t id);
+  // Every block below this one is owned; kPoolSize when the pool is full.
+  std::int32_t lowestFreeBlock() const { return lowestFree_; }
+  // The highest owned block; -1 while nothing is owned.
+  std::int32_t highestUsedBlock() const { return highestUsed_; }
+
+ private:
+  std::vector<std::int32_t> entries_;
+  std::int32_t lowestFree_ = 0;
+  std::int32_t highestUsed_ = -1;
+};
+
+}  // namespace vornel

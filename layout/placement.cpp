@@ -1,0 +1,146 @@
+#include "layout/placement.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "format/bytes.h"
+
+namespace vornel {
+
+void reserveLabelBlocks(FreeBlocksPool& pool, std::int32_t labelId) {
+  pool.own(0, labelId);
+  pool.own(225, labelId);
+}
+
+namespace {
+
+int fail(Console& console, const std::string& message) {
+  console.print(message);
+  return -1;
+}
+
+// Reserves n blocks from p for the target, or reports the avatar. Positions
+// outside the pool are refused before any entry is touched.
+int placeAvatar(const FileRecord& record, FileRecord& target, std::int64_t p, FreeBlocksPool& pool, Console& console) {
+  const std::int64_t n = target.blockCount;
+  const std::string message = "Error avatar placement in file " + record.name + ", avatar: #" + std::to_string(p) + "\n";
+  if (n == 0) {
+    // Nothing to reserve, but the position still goes into a 32-bit field.
+    if (p < -1 || p > std::numeric_limits<std::int32_t>::max()) return fail(console, message);
+    return 0;
+  }
+  if (p < 0 || p + n > kPoolSize) return fail(console, message);
+  for (std::int64_t k = 0; k < n; ++k) {
+    // An earlier avatar of the same file counts as owned too.
+    if (!pool.isFree(p + k)) return fail(console, message);
+    pool.own(p + k, target.id);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& pool, Console& console) {
+  for (const auto& record : list.records()) {
+    FileRecord* target = findFileByName(root, std::string_view(record->name).substr(1));
+    if (target == nullptr) continue;  // not in the tree, or names a directory
+    for (int i = 0; i <= record->lastAvatar; ++i) {
+      const std::int64_t p = record->avatars[i % 4];
+      target->avatars[i % 4] = p;
+      if (placeAvatar(*record, *target, p, pool, console) != 0) return -1;
+    }
+    target->lastAvatar = record->lastAvatar % 4;
+    target->placed = true;
+  }
+  return 0;
+}
+
+namespace {
+
+// The lowest block b at which blocks b to b + n - 1 are all free, or -1.
+// Blocks below the lowest free block are all owned, so the search starts
+// there and finds the same run a scan from block 0 would.
+std::int64_t firstFit(const FreeBlocksPool& pool, std::int64_t n) {
+  std::int64_t start = -1;
+  std::int64_t length = 0;
+  for (std::int64_t b = pool.lowestFreeBlock(); b < kPoolSize; ++b) {
+    if (!pool.isFree(b)) {
+      length = 0;
+      continue;
+    }
+    if (length == 0) start = b;
+    if (++length == n) return start;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int placeFiles(DirNode& root, FreeBlocksPool& pool, Console& console) {
+  return preOrderWalk(root, [&](DirNode& dir) {
+    for (auto& file : dir.files) {
+      if (file->placed) continue;
+      // An empty file owns no block; its avatar stays -1.
+      if (file->blockCount > 0) {
+        const std::int64_t start = firstFit(pool, file->blockCount);
+        if (start < 0) return fail(console, "Error place file " + file->name + " in free blocks pool.\n");
+        for (std::int64_t k = 0; k < file->blockCount; ++k) pool.own(start + k, file->id);
+        file->avatars[0] = start;
+      }
+      file->lastAvatar = 0;
+      file->placed = true;
+    }
+    return 0;
+  });
+}
+
+namespace {
+
+// The lowest a at which every copy of an n-block chain fits, or -1. When a
+// candidate meets an owned block x in copy j, every candidate up to
+// x - j x spacing would meet it too, so the search goes on right after that.
+std::int64_t firstFitSpaced(const FreeBlocksPool& pool, std::int64_t n, int lastAvatar) {
+  const std::int64_t spacing = avatarSpacing(n);
+  const std::int64_t span = spacing * lastAvatar + n;  // from a to the end of the last copy
+  std::int64_t a = pool.lowestFreeBlock();
+  while (a + span <= kPoolSize) {
+    std::int64_t next = -1;
+    for (int j = 0; j <= lastAvatar && next < 0; ++j) {
+      for (std::int64_t k = 0; k < n; ++k) {
+        const std::int64_t block = a + spacing * j + k;
+        if (!pool.isFree(block)) {
+          next = block - spacing * j + 1;
+          break;
+        }
+      }
+    }
+    if (next < 0) return a;
+    a = next;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int placeDirectories(DirNode& root, FreeBlocksPool& pool, Console& console) {
+  return siblingFirstWalk(root, [&](DirNode& dir) {
+    if (dir.placed) return 0;
+    const std::int64_t n = dir.blockCount();
+    const std::int64_t a = firstFitSpaced(pool, n, dir.lastAvatar);
+    if (a < 0) {
+      // The root has no name; it is shown by its source path.
+      const std::string& name = dir.parent == nullptr ? dir.path : dir.name;
+      return fail(console, "Error place (stage 2) directory " + name + " in free blocks pool.\n");
+    }
+    const std::int64_t spacing = avatarSpacing(n);
+    for (int j = 0; j <= dir.lastAvatar; ++j) {
+      dir.avatars[j] = static_cast<std::int32_t>(a + spacing * j);
+      for (std::int64_t k = 0; k < n; ++k) pool.own(a + spacing * j + k, dir.blocks[k]->id);
+    }
+    dir.placed = true;
+    return 0;
+  });
+}
+
+}  // namespace vornel

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace vornel {
+
+// Where the progress display and the messages go. Every piece of text is
+// handed over whole and made visible at once, so a log or a pipe shows all
+// that happened before a failure.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void print(std::string_view text) = 0;
+};
+
+// Standard output, flushed after every print.
+class StdoutConsole : public Console {
+ public:
+  void print(std::string_view text) override;
+};
+
+// Collects the text in memory, for tests.
+class StringConsole : public Console {
+ public:
+  void print(std::string_view text) override { text_ += text; }
+  const std::string& text() const { return text_; }
+  void clear() { text_.clear(); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace vornel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string_view>
+
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "tree/source_tree.h"
+
+namespace vornel {
+
+inline constexpr std::size_t kMaxNameLength = 32;
+inline constexpr std::size_t kPlacementFileLimit = 1023;  // bytes of a placement file read
+
+// What the scan reads from and adds to.
+struct ScanContext {
+  FileSystem& fs;
+  Console& console;
+  IdCounter& ids;
+  PlacementList& placements;
+  int dirAvatars;
+};
+
+// Reads the directory at dir.path (ending with "/") and everything below it
+// into dir, in the host's enumeration order, and appends the records of its
+// placement files to the placement list. Subdirectories are scanned the
+// moment they are met, so ids are handed out depth first. Prints its message
+// and returns -1 on the first entry it cannot take.
+int scanDirectory(DirNode& dir, ScanContext& context);
+
+// Reads a placement file (record.parent's path + record.name) into the
+// record's avatars and lastAvatar. Returns -1 when the file cannot be opened,
+// cannot be read or is empty; the caller then drops the record.
+int parsePlacementFile(FileRecord& record, ScanContext& context);
+
+// The parsing itself: tokens separated by spaces, tabs, carriage returns and
+// line feeds; at most 8 numbers, the n-th into slot n mod 4; the first token
+// that is not all digits ends the reading; lastAvatar = (n - 1) mod 4.
+void parsePlacementText(std::string_view text, FileRecord& record);
+
+}  // namespace vornel

@@ -1,0 +1,137 @@
+#include "tree/source_tree.h"
+
+namespace vornel {
+
+std::unique_ptr<DirBlock> newDirBlock(IdCounter& ids) {
+  auto block = std::make_unique<DirBlock>();
+  block->id = ids.nextId();
+  std::uint8_t* data = block->data.data();
+  fillWithPattern(data, kBlockSize);
+  storeBE32(data + header::kNextBlock, -1);
+  storeBE32(data + header::kPrevBlock, -1);
+  storeBE32(data + header::kFlags, 0);
+  storeBE32(data + header::kFirstFreeByte, header::kSize);
+  storeBE32(data + header::kFirstEntryOffset, header::kSize);
+  return block;
+}
+
+std::unique_ptr<DirNode> newDirNode(IdCounter& ids, int dirAvatars) {
+  auto node = std::make_unique<DirNode>();
+  node->blocks.push_back(newDirBlock(ids));
+  node->id = ids.nextId();
+  node->lastAvatar = dirAvatars - 1;
+  return node;
+}
+
+std::unique_ptr<FileRecord> newFileRecord(IdCounter& ids) {
+  auto record = std::make_unique<FileRecord>();
+  record->id = ids.nextId();
+  return record;
+}
+
+FileRecord& appendFile(DirNode& dir, std::unique_ptr<FileRecord> record) {
+  record->parent = &dir;
+  dir.files.push_back(std::move(record));
+  return *dir.files.back();
+}
+
+DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node) {
+  node->parent = &dir;
+  dir.children.push_back(std::move(node));
+  return *dir.children.back();
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+PlacementList::PlacementList(IdCounter& ids) {
+  struct Fixed {
+    const char* name;
+    int lastAvatar;
+    int avatars[2];
+  };
+  // The console's boot layout: these files always sit at these blocks.
+  static constexpr Fixed kFixed[] = {
+      {"#BannerScreen", 0, {227, -1}}, {"#boot_code", 0, {2, -1}}, {"#os_code", 0, {6, -1}},
+      {"#misc_code", 0, {70, -1}},     {"#rom_tags", 1, {1, 226}},
+  };
+  for (const Fixed& fixed : kFixed) {
+    auto record = newFileRecord(ids);
+    record->name = fixed.name;
+    record->lastAvatar = fixed.lastAvatar;
+    record->avatars[0] = fixed.avatars[0];
+    record->avatars[1] = fixed.avatars[1];
+    append(std::move(record));
+  }
+}
+
+FileRecord& PlacementList::append(std::unique_ptr<FileRecord> record) {
+  records_.push_back(std::move(record));
+  return *records_.back();
+}
+
+const FileRecord* PlacementList::find(std::string_view name) const {
+  for (const auto& record : records_) {
+    if (equalsIgnoreCase(record->name, name)) return record.get();
+  }
+  return nullptr;
+}
+
+int preOrderWalk(DirNode& root, const Visit& visit) {
+  if (int result = visit(root)) return result;
+  for (auto& child : root.children) {
+    if (int result = preOrderWalk(*child, visit)) return result;
+  }
+  return 0;
+}
+
+namespace {
+
+// The sibling-first walk of a whole sibling list: every sibling is visited
+// in order, then the subtrees are walked from the last sibling back to the
+// first, which is the order the recursive "next sibling, then first child"
+// definition gives.
+int walkSiblings(std::vector<std::unique_ptr<DirNode>>& siblings, const Visit& visit, const Visit& after) {
+  for (auto& sibling : siblings) {
+    if (int result = visit(*sibling)) return result;
+  }
+  for (auto it = siblings.rbegin(); it != siblings.rend(); ++it) {
+    if (int result = walkSiblings((*it)->children, visit, after)) return result;
+    if (after) {
+      if (int result = after(**it)) return result;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int siblingFirstWalk(DirNode& root, const Visit& visit, const Visit& after) {
+  if (int result = visit(root)) return result;
+  if (int result = walkSiblings(root.children, visit, after)) return result;
+  if (after) return after(root);
+  return 0;
+}
+
+FileRecord* findFileByName(DirNode& root, std::string_view name) {
+  if (name.empty()) return nullptr;
+  FileRecord* found = nullptr;
+  siblingFirstWalk(root, [&](DirNode& dir) {
+    for (auto& file : dir.files) {
+      if (equalsIgnoreCase(file->name, name)) {
+        found = file.get();
+        return 1;
+      }
+    }
+    return 0;
+  });
+  return found;
+}
+
+}  // namespace vornel
