@@ -30,7 +30,7 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
   s.root->path = options.sourceDir;
 
   console.print("Now parsing source directory - ");
-  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars};
+  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath)};
   if (scanDirectory(*s.root, scan) != 0) return -1;
   console.print("Done.\n");
 

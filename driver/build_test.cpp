@@ -1,1 +1,100 @@
+#include "driver/build.h"
+
 #include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/fake_file_system.h"
+
+namespace vornel {
+namespace {
+
+const std::string kScanned = "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Done.\n";
+const std::string kLabelPlaced = "Disc label avatars placed successfully.\n";
+const std::string kSystemPlaced = "System files avatars placed successfully.\n";
+const std::string kOthersPlaced = "Other files avatars placed successfully.\n";
+
+// A file system whose allocations fail once the scan starts.
+class OutOfMemoryFileSystem : public FakeFileSystem {
+ public:
+  bool listDirectory(const std::string&, std::vector<std::string>&) override { throw std::bad_alloc(); }
+};
+
+int build(FileSystem& fs, StringConsole& console, std::vector<const char*> extra = {}) {
+  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  return runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
+}
+
+TEST(BuildTest, ALayoutFailureEndsTheBuildBeforeTheOutputExists) {
+  constexpr std::uint64_t kBlock = 2048;
+  struct Case {
+    const char* name;
+    std::function<void(FakeFileSystem&)> setup;
+    std::string text;
+    std::vector<const char*> options = {};
+  };
+  const Case cases[] = {
+      {"system files collide",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/boot_code", std::string(5 * kBlock, 'b'));
+         fs.addFile("src/os_code", "os");
+       },
+       kScanned + kLabelPlaced + "Error avatar placement in file #os_code, avatar: #6\n"},
+      {"placement file without numbers",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/x", "x");
+         fs.addFile("src/#x", "none");
+       },
+       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #-1\n"},
+      {"placement past the end of the pool",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/x", std::string(2 * kBlock, 'x'));
+         fs.addFile("src/#x", "329999");
+       },
+       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #329999\n"},
+      {"placement too large for 32 bits",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/x", "x");
+         fs.addFile("src/#x", "4294967297");
+       },
+       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #4294967297\n"},
+      {"file larger than the free space",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/big", "");
+         fs.reportSize("src/big", 329775 * kBlock);
+       },
+       kScanned + kLabelPlaced + kSystemPlaced + "Error place file big in free blocks pool.\n"},
+      {"no room left for the root",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/low", "");
+         fs.reportSize("src/low", 224 * kBlock);
+         fs.addFile("src/high", "");
+         fs.reportSize("src/high", 329774 * kBlock);
+       },
+       kScanned + kLabelPlaced + kSystemPlaced + kOthersPlaced +
+           "Error place (stage 2) directory src/ in free blocks pool.\n",
+       {"-ra", "1"}},
+  };
+  for (const Case& c : cases) {
+    FakeFileSystem fs;
+    StringConsole console;
+    c.setup(fs);
+    EXPECT_EQ(build(fs, console, c.options), 255) << c.name;
+    EXPECT_EQ(console.text(), c.text) << c.name;
+    EXPECT_FALSE(fs.outputCreated()) << c.name;
+  }
+}
+
+TEST(BuildTest, AllocationFailureIsAnInternalError) {
+  OutOfMemoryFileSystem fs;
+  StringConsole console;
+  EXPECT_EQ(build(fs, console), 255);
+  EXPECT_EQ(console.text(), "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Internal error.\n");
+  EXPECT_FALSE(fs.outputCreated());
+}
+
+}  // namespace
+}  // namespace vornel

@@ -1,1 +1,155 @@
+// Runs the real program on real directories: exit status, standard output,
+// and what is left on disk.
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kBanner = "\nvornel 1.0 - disc image builder\n\n";
+const std::string kUsage =
+    "Usage:\n"
+    "\tvornel.exe [options] -in <source directory> -out <output file> \n"
+    "\n\tOptions:\n"
+    "\t\t-vl <volume label>\n"
+    "\t\t-ra <##> root avatars count\n"
+    "\t\t-da <##> directory avatars count\n";
+
+struct ToolRun {
+  int status;
+  std::string out;
+};
+
+std::string quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+ToolRun runTool(const std::vector<std::string>& args) {
+  std::string command = VORNEL_BINARY;
+  for (const auto& arg : args) command += " " + quote(arg);
+  FILE* pipe = popen(command.c_str(), "r");
+  ToolRun run{-1, ""};
+  char buffer[4096];
+  std::size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vornel-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    src = dir / "src";
+    fs::create_directory(src);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  static void write(const fs::path& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
+
+  fs::path dir;
+  fs::path src;
+};
+
+TEST_F(CommandLineTest, UsageErrorsExitWith255) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+  };
+  const Case cases[] = {
+      {{}, "Source directory not specified.\n\n" + kUsage},
+      {{"-in", "somewhere"}, "Output file not specified.\n\n" + kUsage},
+      {{"-in"}, kUsage},
+      {{"-in", "-out", "x.iso"}, "Output file not specified.\n\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-da", "abc"}, "Error directory avatars count value.\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-ra", "9"}, "Error root avatars count value.\n"},
+      {{"-in", "s", "-out", "o", "-vl", std::string(32, 'v')}, "Volume label more then 32 symbols.\n\n"},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = runTool(c.args);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.out, kBanner + c.out);
+  }
+}
+
+TEST_F(CommandLineTest, EntriesThatCannotBeTakenFailTheBuildAndWriteNothing) {
+  const std::string out = (dir / "out.iso").string();
+  const std::string srcPath = src.string() + "/";
+  struct Case {
+    const char* name;
+    std::function<void()> setup;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"FIFO", [&] { ASSERT_EQ(mkfifo((src / "pipe").c_str(), 0600), 0); },
+       "Error file " + srcPath + "pipe is not a regular file or directory.\n"},
+      {"dangling link", [&] { fs::create_symlink(dir / "nowhere", src / "gone"); },
+       "Error file " + srcPath + "gone is not a regular file or directory.\n"},
+      {"link loop",
+       [&] {
+         fs::create_directory(src / "A");
+         fs::create_directory_symlink(src, src / "A" / "up");
+       },
+       "Error directory " + srcPath + "A/up/ loops back to a parent directory.\n"},
+      {"33-byte name", [&] { write(src / std::string(33, 'n'), "x"); },
+       "Name of file(directory) " + std::string(33, 'n') + " exceed max name length.\n"},
+      {"missing source", [&] { fs::remove_all(src); }, "Error read directory " + srcPath + "\n"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(src);
+    fs::create_directory(src);
+    write(src / "keep.txt", "kept");
+    c.setup();
+    write(out, "an existing file that a failed build must leave alone");
+    const ToolRun run = runTool({"-in", src.string(), "-out", out});
+    EXPECT_EQ(run.status, 255) << c.name;
+    EXPECT_EQ(run.out, kBanner + "Now parsing source directory - " + c.message) << c.name;
+    EXPECT_EQ(fs::file_size(out), 53u) << c.name;
+  }
+}
+
+TEST_F(CommandLineTest, OutputIsCreatedOrTruncatedOnlyWhenWriting) {
+  const fs::path out = dir / "out.iso";
+  write(out, std::string(1000000, 'x'));
+  ToolRun run = runTool({"-IN", src.string(), "-Out", out.string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(fs::file_size(out), 462848u);
+
+  const std::string missing = (dir / "no" / "such" / "dir" / "out.iso").string();
+  run = runTool({"-in", src.string(), "-out", missing});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_NE(run.out.find("Now write ISO image to output file - Error create output file " + missing + "\n"),
+            std::string::npos)
+      << run.out;
+
+  // An existing output inside the source tree is refused before it is touched.
+  const fs::path inside = src / "disc.iso";
+  write(inside, "previous image");
+  run = runTool({"-in", src.string(), "-out", inside.string()});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.out, kBanner + "Now parsing source directory - Error file " + src.string() + "/disc.iso is the output file.\n");
+  EXPECT_EQ(fs::file_size(inside), 14u);
+  fs::remove(inside);
+
+  // The example tree that ships with the project builds.
+  run = runTool({"-in", std::string(VORNEL_SOURCE_DIR) + "/examples/disc", "-out", out.string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Done.\n"), std::string::npos);
+}
+
+}  // namespace

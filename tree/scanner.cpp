@@ -54,12 +54,17 @@ class Scanner {
         if (scanSubdirectory(dir, name, path + "/", info) != 0) return -1;
       } else if (info.kind == FileKind::Regular) {
         if (info.size > kMaxFileSize) return fail("Error file " + path + " is 4 GiB or larger.\n");
+        if (isOutput(info)) return fail("Error file " + path + " is the output file.\n");
         addFile(dir, name, info.size);
       } else {
         return fail("Error file " + path + " is not a regular file or directory.\n");
       }
     }
     return 0;
+  }
+
+  bool isOutput(const FileInfo& info) const {
+    return c_.output.kind == FileKind::Regular && info.device == c_.output.device && info.inode == c_.output.inode;
   }
 
   int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info) {

@@ -18,6 +18,9 @@ struct ScanContext {
   IdCounter& ids;
   PlacementList& placements;
   int dirAvatars;
+  // The output file when it exists before the build: it must not be read
+  // back into the image that overwrites it.
+  FileInfo output = {};
 };
 
 // Reads the directory at dir.path (ending with "/") and everything below it

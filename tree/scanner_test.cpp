@@ -1,1 +1,189 @@
+#include "tree/scanner.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fake_file_system.h"
+
+namespace vornel {
+namespace {
+
+class ScannerTest : public ::testing::Test {
+ protected:
+  // Scans "src/" as the driver does: root first, then the fixed records.
+  int scan(int dirAvatars = 3, FileInfo output = {}) {
+    root = newDirNode(ids, dirAvatars);
+    placements = std::make_unique<PlacementList>(ids);
+    root->path = "src/";
+    ScanContext context{fs, console, ids, *placements, dirAvatars, output};
+    return scanDirectory(*root, context);
+  }
+  const FileRecord* placement(const std::string& name) { return placements->find(name); }
+
+  FakeFileSystem fs;
+  StringConsole console;
+  IdCounter ids;
+  std::unique_ptr<DirNode> root;
+  std::unique_ptr<PlacementList> placements;
+};
+
+TEST_F(ScannerTest, BuildsTheTreeInEnumerationOrderWithDepthFirstIds) {
+  fs.addFile("src/a", std::string(2049, 'a'));
+  fs.addDirectory("src/S");
+  fs.addFile("src/S/s1", "");
+  fs.addDirectory("src/S/T");
+  fs.addFile("src/b", std::string(2048, 'b'));
+  fs.addFile("src/#b", "100");
+  fs.addFile("src/" + std::string(32, 'n'), "x");
+
+  ASSERT_EQ(scan(), 0);
+  EXPECT_EQ(console.text(), "");
+  ASSERT_EQ(root->files.size(), 3u);
+  EXPECT_EQ(root->files[0]->name, "a");
+  EXPECT_EQ(root->files[0]->byteSize, 2049u);
+  EXPECT_EQ(root->files[0]->blockCount, 2);
+  EXPECT_EQ(root->files[0]->id, 8);
+  ASSERT_EQ(root->children.size(), 1u);
+  const DirNode& s = *root->children[0];
+  EXPECT_EQ(s.name, "S");
+  EXPECT_EQ(s.path, "src/S/");
+  EXPECT_EQ(s.parent, root.get());
+  EXPECT_EQ(s.blocks.front()->id, 9);
+  EXPECT_EQ(s.id, 10);
+  EXPECT_EQ(s.files[0]->id, 11);
+  EXPECT_EQ(s.files[0]->blockCount, 0);
+  EXPECT_EQ(s.children[0]->id, 13);
+  EXPECT_EQ(root->files[1]->name, "b");
+  EXPECT_EQ(root->files[1]->id, 14);
+  EXPECT_EQ(root->files[1]->blockCount, 1);
+  // "#b" took id 15 and went to the placement list, not the file list.
+  EXPECT_EQ(root->files[2]->id, 16);
+  ASSERT_NE(placement("#b"), nullptr);
+  EXPECT_EQ(placement("#b")->id, 15);
+  EXPECT_EQ(placements->records().size(), 6u);
+}
+
+TEST_F(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
+  struct Case {
+    const char* text;
+    int lastAvatar;
+    std::vector<std::int64_t> slots;  // slots 0-3
+  };
+  const Case cases[] = {
+      {"300 500", 1, {300, 500, -1, -1}},
+      {"300 500\n", 1, {300, 500, -1, -1}},  // a line end after a number keeps it
+      {"300\r\n500", 1, {300, 500, -1, -1}},
+      {"1\t2 3 4", 3, {1, 2, 3, 4}},
+      {"1 2 3 4 5", 0, {5, 2, 3, 4}},
+      {"1 2 3 4 5 6 7 8", 3, {5, 6, 7, 8}},
+      {"1 2 3 4 5 6 7 8 9 10", 3, {5, 6, 7, 8}},
+      {"7 12a 9", 0, {7, -1, -1, -1}},  // a token that is not all digits ends the reading
+      {"x", 3, {-1, -1, -1, -1}},
+      {"   ", 3, {-1, -1, -1, -1}},
+      {"4294967296", 0, {std::int64_t{1} << 32, -1, -1, -1}},  // too large for 32 bits: no wrap
+  };
+  for (const Case& c : cases) {
+    FileRecord record;
+    parsePlacementText(c.text, record);
+    EXPECT_EQ(record.lastAvatar, c.lastAvatar) << c.text;
+    EXPECT_EQ(std::vector<std::int64_t>(record.avatars.begin(), record.avatars.begin() + 4), c.slots) << c.text;
+  }
+  FileRecord huge;
+  parsePlacementText("99999999999999999999999999999", huge);
+  EXPECT_GT(huge.avatars[0], std::int64_t{0xFFFFFFFF});
+  // Only the first 1023 bytes are read.
+  fs.addFile("src/#long", std::string(1020, ' ') + "12345");
+  fs.addFile("src/long", "x");
+  ASSERT_EQ(scan(), 0);
+  EXPECT_EQ(placement("#long")->avatars[0], 123);
+}
+
+TEST_F(ScannerTest, FirstPlacementFileOfANameWinsAndFixedRecordsCannotBeReplaced) {
+  fs.addFile("src/#BOOT_CODE", "500");
+  fs.addFile("src/#empty", "");
+  fs.addFile("src/#unreadable", "5");
+  fs.failOpen("src/#unreadable");
+  fs.addDirectory("src/A");
+  fs.addFile("src/A/#Intro.str", "300");
+  fs.addDirectory("src/B");
+  fs.addFile("src/B/#intro.STR", "400");
+  ASSERT_EQ(scan(), 0);
+  EXPECT_EQ(console.text(), "");
+  EXPECT_EQ(placement("#boot_code")->avatars[0], 2);
+  EXPECT_EQ(placement("#empty"), nullptr);
+  EXPECT_EQ(placement("#unreadable"), nullptr);
+  EXPECT_EQ(placement("#intro.str")->avatars[0], 300);
+  EXPECT_EQ(placement("#intro.str")->name, "#Intro.str");
+  EXPECT_EQ(placements->records().size(), 6u);
+  // The second one was never opened.
+  for (const std::string& path : fs.opened()) EXPECT_NE(path, "src/B/#intro.STR");
+}
+
+TEST_F(ScannerTest, EntriesThatCannotBeTakenFailTheScanWithTheirMessage) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeFileSystem&)> setup;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"name of 33 bytes",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/ok", "");
+         fs.addFile("src/" + std::string(33, 'x'), "");
+       },
+       "Name of file(directory) " + std::string(33, 'x') + " exceed max name length.\n"},
+      {"FIFO", [](FakeFileSystem& fs) { fs.addOther("src/pipe"); },
+       "Error file src/pipe is not a regular file or directory.\n"},
+      {"dangling link", [](FakeFileSystem& fs) { fs.addLink("src/gone", "nowhere"); },
+       "Error file src/gone is not a regular file or directory.\n"},
+      {"link loop", [](FakeFileSystem& fs) { fs.addLink("src/A/up", "src"); },
+       "Error directory src/A/up/ loops back to a parent directory.\n"},
+      {"missing source", [](FakeFileSystem& fs) { fs.addDirectory("other"); }, "Error read directory src/\n"},
+      {"unreadable subdirectory",
+       [](FakeFileSystem& fs) {
+         fs.addDirectory("src/A");
+         fs.failListing("src/A");
+       },
+       "Error read directory src/A/\n"},
+      {"file of 4 GiB",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/big", "");
+         fs.reportSize("src/big", std::uint64_t{1} << 32);
+       },
+       "Error file src/big is 4 GiB or larger.\n"},
+  };
+  for (const Case& c : cases) {
+    fs = FakeFileSystem();
+    console.clear();
+    ids = IdCounter();
+    c.setup(fs);
+    EXPECT_EQ(scan(), -1) << c.name;
+    EXPECT_EQ(console.text(), c.message) << c.name;
+  }
+  // An output file inside the source tree would be read back while it is
+  // being overwritten.
+  fs = FakeFileSystem();
+  console.clear();
+  fs.addFile("src/sub/out.iso", "old image");
+  EXPECT_EQ(scan(3, fs.stat("src/sub/out.iso")), -1);
+  EXPECT_EQ(console.text(), "Error file src/sub/out.iso is the output file.\n");
+}
+
+TEST_F(ScannerTest, ALinkToAnotherPartOfTheTreeIsScannedAgainAndSizesUpTo4GiBFit) {
+  fs.addDirectory("src/A");
+  fs.addFile("src/A/f", "abc");
+  fs.addLink("src/B", "src/A");
+  fs.addFile("src/big", "");
+  fs.reportSize("src/big", 0xFFFFFFFFull);
+  ASSERT_EQ(scan(), 0);
+  ASSERT_EQ(root->children.size(), 2u);
+  EXPECT_EQ(root->children[1]->files[0]->byteSize, 3u);
+  // Just under 4 GiB needs 2097152 blocks, not a wrapped-around 0.
+  EXPECT_EQ(root->files[0]->byteSize, 0xFFFFFFFFu);
+  EXPECT_EQ(root->files[0]->blockCount, 2097152);
+}
+
+}  // namespace
+}  // namespace vornel
