@@ -1,0 +1,215 @@
+// Whole builds of generated trees, run in-process on the in-memory file
+// system and read back with the image reader: every file at every avatar,
+// every directory's entries in the order of the source tree, no block owned
+// twice, the filler in every block that nothing owns.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/build.h"
+#include "platform/fake_file_system.h"
+#include "writer/image_reader.h"
+
+namespace vornel {
+namespace {
+
+// What the source tree holds, keyed by paths relative to the source directory.
+struct Expected {
+  struct Dir {
+    std::vector<std::string> files;  // enumeration order, placement files left out
+    std::vector<std::string> dirs;
+  };
+  std::map<std::string, Dir> dirs{{"", {}}};
+  std::map<std::string, std::string> contents;
+};
+
+std::string join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
+
+// Builds a pseudo-random tree, the same for the same seed.
+class TreeGenerator {
+ public:
+  TreeGenerator(unsigned seed, FakeFileSystem& fs, Expected& expected) : rng_(seed), fs_(fs), expected_(expected) {
+    fs_.addDirectory("src");
+  }
+
+  std::uint32_t below(std::uint32_t bound) { return static_cast<std::uint32_t>(rng_() % bound); }
+
+  void file(const std::string& dir, const std::string& name, std::string content) {
+    fs_.addFile("src/" + join(dir, name), content);
+    if (name[0] == '#') return;
+    expected_.dirs[dir].files.push_back(name);
+    expected_.contents[join(dir, name)] = std::move(content);
+  }
+  void randomFile(const std::string& dir, const std::string& name) {
+    static constexpr std::size_t kSizes[] = {0, 1, 2047, 2048, 2049};
+    const std::size_t size = below(3) == 0 ? below(20481) : kSizes[below(5)];
+    std::string content(size, '\0');
+    for (char& c : content) c = static_cast<char>(below(256));
+    file(dir, name, std::move(content));
+  }
+  void directory(const std::string& dir, const std::string& name) {
+    fs_.addDirectory("src/" + join(dir, name));
+    expected_.dirs[dir].dirs.push_back(name);
+    expected_.dirs[join(dir, name)];
+  }
+  // Files and subdirectories interleaved, so that the image's files-first
+  // order differs from the enumeration order.
+  void fill(const std::string& dir, int depth) {
+    const std::uint32_t items = 1 + below(7);
+    for (std::uint32_t i = 0; i < items; ++i) {
+      const std::string name = (depth < 3 && below(3) == 0 ? "d" : "f") + std::to_string(counter_++);
+      if (name[0] == 'd') {
+        directory(dir, name);
+        fill(join(dir, name), depth + 1);
+      } else {
+        randomFile(dir, name + (below(2) == 0 ? ".bin" : ""));
+      }
+    }
+  }
+
+ private:
+  std::mt19937 rng_;
+  FakeFileSystem& fs_;
+  Expected& expected_;
+  int counter_ = 0;
+};
+
+// A tree with a placed file, a system file and a directory of many blocks.
+void generate(unsigned seed, FakeFileSystem& fs, Expected& expected) {
+  TreeGenerator g(seed, fs, expected);
+  g.fill("", 0);
+  g.file("", "#placed.dat", "3000 3100\n");
+  g.directory("", "wide");
+  for (int i = 0; i < 60; ++i) g.file("wide", "w" + std::to_string(i), std::string(g.below(2), 'w'));
+  g.file("", "rom_tags", std::string(1000, 't'));
+  g.fill("wide", 2);
+  g.directory("wide", "deep");
+  g.file("wide/deep", "placed.dat", std::string(3000, 'p'));
+  g.fill("", 1);
+}
+
+struct BuildRun {
+  int status;
+  std::string console;
+  std::string image;
+};
+
+BuildRun build(unsigned seed, const std::vector<std::string>& options, Expected& expected) {
+  FakeFileSystem fs;
+  generate(seed, fs, expected);
+  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
+  for (const auto& option : options) argv.push_back(option.c_str());
+  StringConsole console;
+  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
+  return {status, console.text(), fs.image()};
+}
+
+struct Variant {
+  unsigned seed;
+  int dirAvatars;
+  int rootAvatars;
+};
+
+TEST(RoundTripTest, GeneratedTreesReadBackWhole) {
+  for (const Variant v : {Variant{1, 3, 3}, Variant{2, 1, 1}, Variant{3, 8, 2}, Variant{4, 5, 8}}) {
+    SCOPED_TRACE("seed " + std::to_string(v.seed));
+    Expected expected;
+    const BuildRun run =
+        build(v.seed, {"-da", std::to_string(v.dirAvatars), "-ra", std::to_string(v.rootAvatars)}, expected);
+    ASSERT_EQ(run.status, 0) << run.console;
+    ImageTree tree;
+    ASSERT_EQ(readImage(run.image, tree), "");
+    EXPECT_EQ(tree.volumeLabel, "CD_ROM");
+    ASSERT_EQ(tree.directories.size(), expected.dirs.size());
+    EXPECT_EQ(tree.fileCount, expected.contents.size());
+    EXPECT_EQ(tree.directories[0].avatars.size(), static_cast<std::size_t>(v.rootAvatars));
+
+    for (const auto& dir : tree.directories) {
+      SCOPED_TRACE("directory '" + dir.path + "'");
+      ASSERT_EQ(expected.dirs.count(dir.path), 1u);
+      const Expected::Dir& want = expected.dirs.at(dir.path);
+      std::vector<std::string> names;
+      for (const auto& e : dir.entries) names.push_back(e.name);
+      std::vector<std::string> wantNames;
+      if (dir.path.empty()) wantNames.push_back("Disc label");
+      wantNames.insert(wantNames.end(), want.files.begin(), want.files.end());
+      wantNames.insert(wantNames.end(), want.dirs.begin(), want.dirs.end());
+      ASSERT_EQ(names, wantNames);
+
+      for (const auto& e : dir.entries) {
+        const std::string path = join(dir.path, e.name);
+        if (e.kind() == 7) {
+          EXPECT_EQ(e.avatars.size(), static_cast<std::size_t>(v.dirAvatars)) << path;
+        } else if (e.kind() == 2) {
+          EXPECT_EQ(e.content, expected.contents.at(path)) << path;
+          const std::size_t avatars = path == "rom_tags" || path == "wide/deep/placed.dat" ? 2 : 1;
+          EXPECT_EQ(e.avatars.size(), avatars) << path;
+        }
+      }
+    }
+    EXPECT_EQ(tree.entry("", "rom_tags")->avatars, (std::vector<std::int32_t>{1, 226}));
+    EXPECT_EQ(tree.entry("wide/deep", "placed.dat")->avatars, (std::vector<std::int32_t>{3000, 3100}));
+    EXPECT_EQ(tree.entry("wide/deep", "placed.dat")->type, "dat ");
+    // The 60 entries of "wide" and its subdirectories need more than one block.
+    EXPECT_GT(tree.find("wide")->blockCount, 2);
+  }
+}
+
+TEST(RoundTripTest, SameTreeAndOptionsGiveTheSameImageAndText) {
+  Expected first;
+  Expected second;
+  const std::vector<std::string> options = {"-da", "2", "-ra", "4", "-vl", "ROUND TRIP"};
+  const BuildRun a = build(7, options, first);
+  const BuildRun b = build(7, options, second);
+  ASSERT_EQ(a.status, 0) << a.console;
+  EXPECT_EQ(a.status, b.status);
+  EXPECT_EQ(a.console, b.console);
+  EXPECT_TRUE(a.image == b.image);
+  ImageTree tree;
+  ASSERT_EQ(readImage(a.image, tree), "");
+  EXPECT_EQ(tree.volumeLabel, "ROUND TRIP");
+}
+
+// The reader must see faults, or the round trips above prove nothing.
+TEST(RoundTripTest, ReaderReportsDamagedImages) {
+  Expected expected;
+  const BuildRun run = build(5, {"-ra", "2"}, expected);
+  ASSERT_EQ(run.status, 0) << run.console;
+  ImageTree tree;
+  ASSERT_EQ(readImage(run.image, tree), "");
+  const std::int64_t root = tree.directories[0].avatars[1];
+  const ImageEntry& placed = *tree.entry("wide/deep", "placed.dat");
+
+  const auto damaged = [&](std::vector<std::int64_t> offsets, const std::string& expectedStart) {
+    std::string image = run.image;
+    for (const std::int64_t offset : offsets) {
+      if (offset < 0) {
+        image.resize(image.size() - 2048);
+      } else {
+        image[static_cast<std::size_t>(offset)] ^= 0x01;
+      }
+    }
+    ImageTree ignored;
+    const std::string problem = readImage(image, ignored);
+    EXPECT_EQ(problem.substr(0, expectedStart.size()), expectedStart) << problem;
+  };
+  // The second copy of the root directory.
+  damaged({root * 2048 + 100}, "block " + std::to_string(root) + ", offset 100: copy of directory ''");
+  // The filler after the end of a 3000-byte file at both its avatars, and
+  // one byte of its second copy.
+  damaged({3001 * 2048 + 1000, 3101 * 2048 + 1000}, "block 3001, offset 1000: expected filler byte 'i'");
+  damaged({3100 * 2048 + 5}, "block 3100, offset 5: copy of file 'placed.dat'");
+  // A block that nothing owns: right before the placed file.
+  damaged({2999 * 2048 + 7}, "block 2999, offset 7: expected filler byte 'k' in a block that no record owns");
+  // The label copy, and an image one block short of the label's count.
+  damaged({225 * 2048 + 41}, "block 225, offset 41: copy of the disc label");
+  damaged({-1}, "block 0, offset 80: label blockCount");
+  EXPECT_EQ(placed.content, std::string(3000, 'p'));
+}
+
+}  // namespace
+}  // namespace vornel
