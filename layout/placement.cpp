@@ -1,7 +1,10 @@
 #include "layout/placement.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <limits>
+#include <map>
+#include <utility>
 #include <string>
 
 #include "format/bytes.h"
@@ -97,13 +100,13 @@ int placeFiles(DirNode& root, FreeBlocksPool& pool, Console& console) {
 
 namespace {
 
-// The lowest a at which every copy of an n-block chain fits, or -1. When a
-// candidate meets an owned block x in copy j, every candidate up to
-// x - j x spacing would meet it too, so the search goes on right after that.
-std::int64_t firstFitSpaced(const FreeBlocksPool& pool, std::int64_t n, int lastAvatar) {
+// The lowest a from `from` on at which every copy of an n-block chain fits,
+// or -1. When a candidate meets an owned block x in copy j, every candidate up
+// to x - j x spacing would meet it too, so the search goes on right after that.
+std::int64_t firstFitSpaced(const FreeBlocksPool& pool, std::int64_t n, int lastAvatar, std::int64_t from) {
   const std::int64_t spacing = avatarSpacing(n);
   const std::int64_t span = spacing * lastAvatar + n;  // from a to the end of the last copy
-  std::int64_t a = pool.lowestFreeBlock();
+  std::int64_t a = std::max<std::int64_t>(from, pool.lowestFreeBlock());
   while (a + span <= kPoolSize) {
     std::int64_t next = -1;
     for (int j = 0; j <= lastAvatar && next < 0; ++j) {
@@ -124,10 +127,17 @@ std::int64_t firstFitSpaced(const FreeBlocksPool& pool, std::int64_t n, int last
 }  // namespace
 
 int placeDirectories(DirNode& root, FreeBlocksPool& pool, Console& console) {
+  // Blocks only ever become owned, so a candidate that did not fit a chain of
+  // some shape never fits one of that shape again: each search starts where
+  // the last one of the same shape ended and finds the block a search from 0
+  // would find.
+  std::map<std::pair<std::int64_t, int>, std::int64_t> searchFrom;
   return siblingFirstWalk(root, [&](DirNode& dir) {
     if (dir.placed) return 0;
     const std::int64_t n = dir.blockCount();
-    const std::int64_t a = firstFitSpaced(pool, n, dir.lastAvatar);
+    std::int64_t& from = searchFrom[{n, dir.lastAvatar}];
+    const std::int64_t a = firstFitSpaced(pool, n, dir.lastAvatar, from);
+    from = a;
     if (a < 0) {
       // The root has no name; it is shown by its source path.
       const std::string& name = dir.parent == nullptr ? dir.path : dir.name;
