@@ -25,7 +25,7 @@ cmake --build "$build" -j2 --target vornel vornel_read_image >/dev/null
 
 if [ ! -x /usr/bin/time ]; then
   echo "== installing time"
-  apt-get install -y time >/dev/null
+  apt-get update >/dev/null && apt-get install -y time >/dev/null
 fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vornel-bench-XXXXXX")

@@ -37,24 +37,12 @@ TEST(BuildTest, ALayoutFailureEndsTheBuildBeforeTheOutputExists) {
     std::vector<const char*> options = {};
   };
   const Case cases[] = {
-      {"system files collide",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/boot_code", std::string(5 * kBlock, 'b'));
-         fs.addFile("src/os_code", "os");
-       },
-       kScanned + kLabelPlaced + "Error avatar placement in file #os_code, avatar: #6\n"},
       {"placement file without numbers",
        [](FakeFileSystem& fs) {
          fs.addFile("src/x", "x");
          fs.addFile("src/#x", "none");
        },
        kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #-1\n"},
-      {"placement past the end of the pool",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/x", std::string(2 * kBlock, 'x'));
-         fs.addFile("src/#x", "329999");
-       },
-       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #329999\n"},
       {"placement too large for 32 bits",
        [](FakeFileSystem& fs) {
          fs.addFile("src/x", "x");

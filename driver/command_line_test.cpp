@@ -76,8 +76,15 @@ TEST_F(CommandLineTest, UsageErrorsExitWith255) {
       {{"-in", "somewhere"}, "Output file not specified.\n\n" + kUsage},
       {{"-in"}, kUsage},
       {{"-in", "-out", "x.iso"}, "Output file not specified.\n\n" + kUsage},
+      {{"-out", "x.iso"}, "Source directory not specified.\n\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-mf"}, kUsage},
+      {{"-in", "s", "-out", "o", "-da", "0"}, "Error directory avatars count value.\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-da", "9"}, "Error directory avatars count value.\n" + kUsage},
       {{"-in", "s", "-out", "o", "-da", "abc"}, "Error directory avatars count value.\n" + kUsage},
+      // Options are checked as they come, before missing ones are noticed.
+      {{"-da", "0"}, "Error directory avatars count value.\n" + kUsage},
       {{"-in", "s", "-out", "o", "-ra", "9"}, "Error root avatars count value.\n"},
+      {{"-in", "s", "-out", "o", "-ra", "99999999999999999999"}, "Error root avatars count value.\n"},
       {{"-in", "s", "-out", "o", "-vl", std::string(32, 'v')}, "Volume label more then 32 symbols.\n\n"},
   };
   for (const Case& c : cases) {

@@ -8,50 +8,12 @@
 namespace vornel {
 namespace {
 
-const std::string kUsage =
-    "Usage:\n"
-    "\tvornel.exe [options] -in <source directory> -out <output file> \n"
-    "\n\tOptions:\n"
-    "\t\t-vl <volume label>\n"
-    "\t\t-ra <##> root avatars count\n"
-    "\t\t-da <##> directory avatars count\n";
-
 std::optional<BuildOptions> parse(std::vector<const char*> args, std::string* text) {
   args.insert(args.begin(), "vornel");
   StringConsole console;
   auto options = parseOptions(static_cast<int>(args.size()), args.data(), console);
   *text = console.text();
   return options;
-}
-
-TEST(OptionsTest, BadCommandLinesPrintTheirMessageAndUsage) {
-  struct Case {
-    std::vector<const char*> args;
-    std::string text;
-  };
-  const std::string label32(32, 'L');
-  const Case cases[] = {
-      {{}, "Source directory not specified.\n\n" + kUsage},
-      {{"-in", "src"}, "Output file not specified.\n\n" + kUsage},
-      {{"-out", "x.iso"}, "Source directory not specified.\n\n" + kUsage},
-      {{"-out", "x.iso", "-in"}, kUsage},
-      {{"-in", "-out", "x.iso"}, "Output file not specified.\n\n" + kUsage},
-      {{"-in", "s", "-out", "o", "-da", "0"}, "Error directory avatars count value.\n" + kUsage},
-      {{"-in", "s", "-out", "o", "-da", "9"}, "Error directory avatars count value.\n" + kUsage},
-      {{"-in", "s", "-out", "o", "-da", "abc"}, "Error directory avatars count value.\n" + kUsage},
-      {{"-in", "s", "-out", "o", "-ra", "9"}, "Error root avatars count value.\n"},
-      {{"-in", "s", "-out", "o", "-ra", "-1"}, "Error root avatars count value.\n"},
-      {{"-in", "s", "-out", "o", "-ra", "99999999999999999999"}, "Error root avatars count value.\n"},
-      {{"-in", "s", "-out", "o", "-vl", label32.c_str()}, "Volume label more then 32 symbols.\n\n"},
-      // Options are checked as they come, before the missing ones are noticed.
-      {{"-da", "0"}, "Error directory avatars count value.\n" + kUsage},
-      {{"-in", "s", "-out", "o", "-mf"}, kUsage},
-  };
-  for (const Case& c : cases) {
-    std::string text;
-    EXPECT_FALSE(parse(c.args, &text).has_value()) << c.text;
-    EXPECT_EQ(text, c.text);
-  }
 }
 
 TEST(OptionsTest, GoodCommandLinesFillTheOptions) {

@@ -121,26 +121,13 @@ TEST_F(ScannerTest, FirstPlacementFileOfANameWinsAndFixedRecordsCannotBeReplaced
   for (const std::string& path : fs.opened()) EXPECT_NE(path, "src/B/#intro.STR");
 }
 
-TEST_F(ScannerTest, EntriesThatCannotBeTakenFailTheScanWithTheirMessage) {
+TEST_F(ScannerTest, UnreadableDirectoriesHugeFilesAndTheOutputFailTheScan) {
   struct Case {
     const char* name;
     std::function<void(FakeFileSystem&)> setup;
     std::string message;
   };
   const Case cases[] = {
-      {"name of 33 bytes",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/ok", "");
-         fs.addFile("src/" + std::string(33, 'x'), "");
-       },
-       "Name of file(directory) " + std::string(33, 'x') + " exceed max name length.\n"},
-      {"FIFO", [](FakeFileSystem& fs) { fs.addOther("src/pipe"); },
-       "Error file src/pipe is not a regular file or directory.\n"},
-      {"dangling link", [](FakeFileSystem& fs) { fs.addLink("src/gone", "nowhere"); },
-       "Error file src/gone is not a regular file or directory.\n"},
-      {"link loop", [](FakeFileSystem& fs) { fs.addLink("src/A/up", "src"); },
-       "Error directory src/A/up/ loops back to a parent directory.\n"},
-      {"missing source", [](FakeFileSystem& fs) { fs.addDirectory("other"); }, "Error read directory src/\n"},
       {"unreadable subdirectory",
        [](FakeFileSystem& fs) {
          fs.addDirectory("src/A");

@@ -125,18 +125,5 @@ TEST(SourceTreeTest, FindFileByNameTakesTheFirstMatchOfTheSiblingFirstWalk) {
   (void)inA1;
 }
 
-TEST(SourceTreeTest, DeepAndWideTreesWalkWithoutExhaustingTheStack) {
-  Fixture f;
-  DirNode* dir = f.root.get();
-  for (int depth = 0; depth < 5000; ++depth) dir = f.add(*dir, "d");
-  for (int i = 0; i < 50000; ++i) f.add(*f.root, "w");
-  int visits = 0;
-  EXPECT_EQ(siblingFirstWalk(*f.root, [&](DirNode&) { return ++visits, 0; }), 0);
-  EXPECT_EQ(visits, 55001);
-  visits = 0;
-  EXPECT_EQ(preOrderWalk(*f.root, [&](DirNode&) { return ++visits, 0; }), 0);
-  EXPECT_EQ(visits, 55001);
-}
-
 }  // namespace
 }  // namespace vornel
