@@ -3,16 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "driver/tool_runner.h"
+
+namespace vornel {
 namespace {
 
 namespace fs = std::filesystem;
@@ -25,30 +25,6 @@ const std::string kUsage =
     "\t\t-vl <volume label>\n"
     "\t\t-ra <##> root avatars count\n"
     "\t\t-da <##> directory avatars count\n";
-
-struct ToolRun {
-  int status;
-  std::string out;
-};
-
-std::string quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-ToolRun runTool(const std::vector<std::string>& args) {
-  std::string command = VORNEL_BINARY;
-  for (const auto& arg : args) command += " " + quote(arg);
-  FILE* pipe = popen(command.c_str(), "r");
-  ToolRun run{-1, ""};
-  char buffer[4096];
-  std::size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 class CommandLineTest : public ::testing::Test {
  protected:
@@ -160,3 +136,4 @@ TEST_F(CommandLineTest, OutputIsCreatedOrTruncatedOnlyWhenWriting) {
 }
 
 }  // namespace
+}  // namespace vornel
