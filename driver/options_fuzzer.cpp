@@ -14,13 +14,13 @@
 
 namespace {
 
-const std::string kUsage =
-    "Usage:\n"
-    "\tvornel.exe [options] -in <source directory> -out <output file> \n"
-    "\n\tOptions:\n"
-    "\t\t-vl <volume label>\n"
-    "\t\t-ra <##> root avatars count\n"
-    "\t\t-da <##> directory avatars count\n";
+// The usage text's wording is checked by the command-line tests; here it
+// only has to appear where the rules put it.
+const std::string kUsage = [] {
+  vornel::StringConsole console;
+  vornel::printUsage(console);
+  return console.text();
+}();
 const std::string kDirAvatarsError = "Error directory avatars count value.\n";
 const std::string kRootAvatarsError = "Error root avatars count value.\n";
 const std::string kLabelError = "Volume label more then 32 symbols.\n\n";
