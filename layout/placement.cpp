@@ -18,11 +18,6 @@ void reserveLabelBlocks(FreeBlocksPool& pool, std::int32_t labelId) {
 
 namespace {
 
-int fail(Console& console, const std::string& message) {
-  console.print(message);
-  return -1;
-}
-
 // Reserves n blocks from p for the target, or reports the avatar. Positions
 // outside the pool are refused before any entry is touched.
 int placeAvatar(const FileRecord& record, FileRecord& target, std::int64_t p, FreeBlocksPool& pool, Console& console) {

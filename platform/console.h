@@ -14,6 +14,12 @@ class Console {
   virtual void print(std::string_view text) = 0;
 };
 
+// Prints the message of a failing step and returns the step's -1.
+inline int fail(Console& console, std::string_view message) {
+  console.print(message);
+  return -1;
+}
+
 // Standard output, flushed after every print.
 class StdoutConsole : public Console {
  public:

@@ -35,10 +35,7 @@ class Scanner {
   }
 
  private:
-  int fail(const std::string& message) {
-    c_.console.print(message);
-    return -1;
-  }
+  int fail(const std::string& message) { return vornel::fail(c_.console, message); }
 
   int scanEntries(DirNode& dir) {
     std::vector<std::string> names;

@@ -21,11 +21,6 @@ bool writeBlock(OutputFile& out, const std::uint8_t* data) {
   return out.write(data, kBlockSize) == static_cast<long long>(kBlockSize);
 }
 
-int fail(Console& console, const std::string& message) {
-  console.print(message);
-  return -1;
-}
-
 // Writes one copy of a file at its avatar: its bytes in consecutive blocks,
 // the filler pattern after the last byte. Never more than blockCount blocks,
 // whatever the file holds now; a read error or a size that differs from the
