@@ -1,11 +1,11 @@
 #include "layout/placement.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <map>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "format/bytes.h"
 
@@ -18,22 +18,25 @@ void reserveLabelBlocks(FreeBlocksPool& pool, std::int32_t labelId) {
 
 namespace {
 
-// Reserves n blocks from p for the target, or reports the avatar. Positions
-// outside the pool are refused before any entry is touched.
-int placeAvatar(const FileRecord& record, FileRecord& target, std::int64_t p, FreeBlocksPool& pool, Console& console) {
-  const std::int64_t n = target.blockCount;
-  const std::string message = "Error avatar placement in file " + record.name + ", avatar: #" + std::to_string(p) + "\n";
-  if (n == 0) {
-    // Nothing to reserve, but the position still goes into a 32-bit field.
-    if (p < -1 || p > std::numeric_limits<std::int32_t>::max()) return fail(console, message);
-    return 0;
-  }
-  if (p < 0 || p + n > kPoolSize) return fail(console, message);
+// Whether the n blocks from p lie in the pool and are all free; an earlier
+// avatar of the same file counts as owned too. A target of 0 blocks reserves
+// nothing, but its position still goes into a 32-bit field.
+bool avatarFits(std::int64_t p, std::int64_t n, const FreeBlocksPool& pool) {
+  if (n == 0) return p >= -1 && p <= std::numeric_limits<std::int32_t>::max();
+  if (p < 0 || p + n > kPoolSize) return false;
   for (std::int64_t k = 0; k < n; ++k) {
-    // An earlier avatar of the same file counts as owned too.
-    if (!pool.isFree(p + k)) return fail(console, message);
-    pool.own(p + k, target.id);
+    if (!pool.isFree(p + k)) return false;
   }
+  return true;
+}
+
+// Reserves the target's blocks from p, or reports the avatar. Nothing is
+// touched for an avatar that does not fit, inside the pool or outside it.
+int placeAvatar(const FileRecord& record, FileRecord& target, std::int64_t p, FreeBlocksPool& pool, Console& console) {
+  if (!avatarFits(p, target.blockCount, pool)) {
+    return fail(console, "Error avatar placement in file " + record.name + ", avatar: #" + std::to_string(p) + "\n");
+  }
+  for (std::int64_t k = 0; k < target.blockCount; ++k) pool.own(p + k, target.id);
   return 0;
 }
 
