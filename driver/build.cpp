@@ -30,7 +30,7 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
   s.root->path = options.sourceDir;
 
   console.print("Now parsing source directory - ");
-  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath)};
+  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath), options.order};
   if (scanDirectory(*s.root, scan) != 0) return -1;
   console.print("Done.\n");
 
@@ -60,20 +60,30 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
 }  // namespace
 
 int runBuild(const BuildOptions& options, FileSystem& fs, Console& console) {
-  try {
-    auto state = std::make_unique<BuildState>();
-    return buildStages(options, *state, fs, console);
-  } catch (const std::bad_alloc&) {
-    console.print("Internal error.\n");
-    return -1;
-  }
+  auto state = std::make_unique<BuildState>();
+  return buildStages(options, *state, fs, console);
 }
 
 int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console) {
-  console.print("\nvornel 1.0 - disc image builder\n\n");
-  const auto options = parseOptions(argc, argv, console);
-  if (!options) return 255;
-  return runBuild(*options, fs, console) == 0 ? 0 : 255;
+  console.print("\nvornel " VORNEL_VERSION " - disc image builder\n\n");
+  // Running out of memory anywhere, the command line included, ends the
+  // run with one message.
+  try {
+    const CommandLine commandLine = parseOptions(argc, argv, console);
+    switch (commandLine.action) {
+      case CommandLine::Action::Help:
+      case CommandLine::Action::Version:
+        return 0;
+      case CommandLine::Action::Fail:
+        return 255;
+      case CommandLine::Action::Build:
+        break;
+    }
+    return runBuild(commandLine.options, fs, console) == 0 ? 0 : 255;
+  } catch (const std::bad_alloc&) {
+    console.print("Internal error.\n");
+    return 255;
+  }
 }
 
 }  // namespace vornel

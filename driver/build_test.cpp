@@ -76,6 +76,38 @@ TEST(BuildTest, ALayoutFailureEndsTheBuildBeforeTheOutputExists) {
   }
 }
 
+TEST(BuildTest, NameOrderGivesTheSameImageWhateverTheHostsOrder) {
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"src/Readme.txt", "read me"}, {"src/data/level2.map", std::string(3000, '2')},
+      {"src/data/Level1.map", "1"},  {"src/#intro.str", "300"},
+      {"src/music/intro.str", "intro"}, {"src/_boot", ""},
+      {"src/a/b/c", "deep"},         {"src/B", std::string(5000, 'B')},
+  };
+  struct Run {
+    int status;
+    std::string text;
+    std::string image;
+  };
+  const auto run = [&](bool reverse, const char* order) {
+    FakeFileSystem fs;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const auto& [path, content] = entries[reverse ? entries.size() - 1 - i : i];
+      fs.addFile(path, content);
+    }
+    StringConsole console;
+    const int status = build(fs, console, {"-order", order});
+    return Run{status, console.text(), fs.image()};
+  };
+  const Run forward = run(false, "name");
+  const Run reverse = run(true, "NAME");
+  ASSERT_EQ(forward.status, 0) << forward.text;
+  EXPECT_EQ(reverse.status, 0);
+  EXPECT_EQ(forward.text, reverse.text);
+  EXPECT_TRUE(forward.image == reverse.image);
+  // The host's own order does change the image: the test above is not idle.
+  EXPECT_FALSE(run(false, "disk").image == run(true, "disk").image);
+}
+
 TEST(BuildTest, AllocationFailureIsAnInternalError) {
   OutOfMemoryFileSystem fs;
   StringConsole console;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -20,11 +21,12 @@ namespace fs = std::filesystem;
 const std::string kBanner = "\nvornel 1.0 - disc image builder\n\n";
 const std::string kUsage =
     "Usage:\n"
-    "\tvornel.exe [options] -in <source directory> -out <output file> \n"
+    "\tvornel [options] -in <source directory> -out <output file> \n"
     "\n\tOptions:\n"
     "\t\t-vl <volume label>\n"
     "\t\t-ra <##> root avatars count\n"
-    "\t\t-da <##> directory avatars count\n";
+    "\t\t-da <##> directory avatars count\n"
+    "\t\t-order <name|disk> directory entry order\n";
 
 class CommandLineTest : public ::testing::Test {
  protected:
@@ -42,12 +44,22 @@ class CommandLineTest : public ::testing::Test {
   fs::path src;
 };
 
-TEST_F(CommandLineTest, UsageErrorsExitWith255) {
+TEST_F(CommandLineTest, UsageErrorsExitWith255AndHelpWithZero) {
   struct Case {
     std::vector<std::string> args;
     std::string out;
+    int status = 255;
   };
   const Case cases[] = {
+      {{"--help"}, kUsage, 0},
+      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kUsage, 0},  // nothing is built
+      {{"-da", "9", "-h"}, "Error directory avatars count value.\n" + kUsage},  // the first one met decides
+      {{"-vl", "x", "--Version", "-h"}, "", 0},
+      {{"-in", "-h", "-out", "o", "-version"}, "", 0},  // "-h" is the value of -in
+      {{"-in", "-h"}, "Output file not specified.\n\n" + kUsage},
+      {{"-in", "", "-out", "o"}, "Source directory not specified.\n\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-order", "size"}, kUsage},
+      {{"-in", "s", "-out", "o", "-order"}, kUsage},
       {{}, "Source directory not specified.\n\n" + kUsage},
       {{"-in", "somewhere"}, "Output file not specified.\n\n" + kUsage},
       {{"-in"}, kUsage},
@@ -65,7 +77,7 @@ TEST_F(CommandLineTest, UsageErrorsExitWith255) {
   };
   for (const Case& c : cases) {
     const ToolRun run = runTool(c.args);
-    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.out, kBanner + c.out);
   }
 }
@@ -133,6 +145,42 @@ TEST_F(CommandLineTest, OutputIsCreatedOrTruncatedOnlyWhenWriting) {
   run = runTool({"-in", std::string(VORNEL_SOURCE_DIR) + "/examples/disc", "-out", out.string()});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Done.\n"), std::string::npos);
+}
+
+// Copies a tree, creating the entries of every directory in name order or in
+// the reverse of it, so that hosts that list entries in creation order list
+// the two copies differently.
+void copyTree(const fs::path& from, const fs::path& to, bool reverse) {
+  fs::create_directory(to);
+  std::vector<fs::path> entries{fs::directory_iterator(from), fs::directory_iterator()};
+  std::sort(entries.begin(), entries.end());
+  if (reverse) std::reverse(entries.begin(), entries.end());
+  for (const fs::path& entry : entries) {
+    if (fs::is_directory(entry)) {
+      copyTree(entry, to / entry.filename(), reverse);
+    } else {
+      fs::copy_file(entry, to / entry.filename());
+    }
+  }
+}
+
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(CommandLineTest, TheExampleTreeGivesTheSameImageWhateverItsCreationOrder) {
+  const fs::path example = fs::path(VORNEL_SOURCE_DIR) / "examples" / "disc";
+  copyTree(example, dir / "forward", false);
+  copyTree(example, dir / "reverse", true);
+  const ToolRun forward = runTool({"-in", (dir / "forward").string(), "-out", (dir / "forward.iso").string()});
+  const ToolRun reverse = runTool({"-in", (dir / "reverse").string(), "-out", (dir / "reverse.iso").string()});
+  ASSERT_EQ(forward.status, 0) << forward.out;
+  EXPECT_EQ(reverse.status, 0);
+  EXPECT_EQ(forward.out, reverse.out);
+  const std::string image = readAll(dir / "forward.iso");
+  EXPECT_GT(image.size(), 0u);
+  EXPECT_TRUE(image == readAll(dir / "reverse.iso"));
 }
 
 }  // namespace

@@ -29,37 +29,53 @@ bool avatarCountValid(long long count) { return count >= 1 && count <= kAvatarSl
 
 void printUsage(Console& console) {
   console.print("Usage:\n");
-  console.print("\tvornel.exe [options] -in <source directory> -out <output file> \n");
+  console.print("\tvornel [options] -in <source directory> -out <output file> \n");
   console.print("\n\tOptions:\n");
   console.print("\t\t-vl <volume label>\n");
   console.print("\t\t-ra <##> root avatars count\n");
   console.print("\t\t-da <##> directory avatars count\n");
+  console.print("\t\t-order <name|disk> directory entry order\n");
 }
 
-std::optional<BuildOptions> parseOptions(int argc, const char* const* argv, Console& console) {
-  BuildOptions options;
+CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
+  CommandLine result;
+  BuildOptions& options = result.options;
+  const auto usageError = [&console] {
+    printUsage(console);
+    return CommandLine{};
+  };
   bool haveSource = false;
   bool haveOutput = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    // Help and version decide wherever the parser meets them, and nothing
+    // is built; an option's value is never one of them.
+    for (std::string_view help : {"-h", "-help", "--help"}) {
+      if (equalsIgnoreCase(arg, help)) {
+        printUsage(console);
+        return {CommandLine::Action::Help, {}};
+      }
+    }
+    if (equalsIgnoreCase(arg, "-version") || equalsIgnoreCase(arg, "--version")) {
+      return {CommandLine::Action::Version, {}};
+    }
     if (equalsIgnoreCase(arg, "-s")) {
       options.sFlag = true;
       continue;
     }
-    static constexpr std::string_view kWithValue[] = {"-in", "-out", "-mf", "-da", "-rd", "-ra", "-vl"};
+    static constexpr std::string_view kWithValue[] = {"-in", "-out", "-mf", "-da", "-rd", "-ra", "-vl", "-order"};
     std::string_view option;
     for (std::string_view candidate : kWithValue) {
       if (equalsIgnoreCase(arg, candidate)) option = candidate;
     }
     if (option.empty()) continue;  // an argument that matches no option is skipped
-    if (i + 1 >= argc) {
-      printUsage(console);
-      return std::nullopt;
-    }
+    if (i + 1 >= argc) return usageError();
     const std::string value = argv[++i];
     if (option == "-in") {
-      options.sourceDir = value;
-      if (options.sourceDir.empty() || options.sourceDir.back() != '/') options.sourceDir += '/';
+      // An empty value counts as none (it replaces nothing), so that an unset
+      // variable in a build script never makes the tool scan the host from "/".
+      if (value.empty()) continue;
+      options.sourceDir = value.back() == '/' ? value : value + '/';
       haveSource = true;
     } else if (option == "-out") {
       options.outputPath = value;
@@ -72,36 +88,42 @@ std::optional<BuildOptions> parseOptions(int argc, const char* const* argv, Cons
       const long long count = leadingNumber(value);
       if (!avatarCountValid(count)) {
         console.print("Error directory avatars count value.\n");
-        printUsage(console);
-        return std::nullopt;
+        return usageError();
       }
       options.dirAvatars = static_cast<int>(count);
     } else if (option == "-ra") {
       const long long count = leadingNumber(value);
       if (!avatarCountValid(count)) {
         console.print("Error root avatars count value.\n");
-        return std::nullopt;
+        return CommandLine{};
       }
       options.rootAvatars = static_cast<int>(count);
     } else if (option == "-vl") {
       if (value.size() >= 32) {
         console.print("Volume label more then 32 symbols.\n\n");
-        return std::nullopt;
+        return CommandLine{};
       }
       options.volumeLabel = value;
+    } else if (option == "-order") {
+      if (equalsIgnoreCase(value, "name")) {
+        options.order = EntryOrder::Name;
+      } else if (equalsIgnoreCase(value, "disk")) {
+        options.order = EntryOrder::Disk;
+      } else {
+        return usageError();
+      }
     }
   }
   if (!haveSource) {
     console.print("Source directory not specified.\n\n");
-    printUsage(console);
-    return std::nullopt;
+    return usageError();
   }
   if (!haveOutput) {
     console.print("Output file not specified.\n\n");
-    printUsage(console);
-    return std::nullopt;
+    return usageError();
   }
-  return options;
+  result.action = CommandLine::Action::Build;
+  return result;
 }
 
 }  // namespace vornel

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "platform/console.h"
+#include "tree/scanner.h"
 
 namespace vornel {
 
@@ -13,16 +13,28 @@ struct BuildOptions {
   std::string volumeLabel = "CD_ROM";
   int dirAvatars = 3;
   int rootAvatars = 3;
+  EntryOrder order = EntryOrder::Name;
   // Accepted for compatibility with existing build scripts; not used.
   std::string mfValue;
   std::string rdValue;
   bool sFlag = false;
 };
 
-// Reads the command line. Prints the message and usage text of a bad command
-// line and returns nothing; the caller then exits with failure.
-std::optional<BuildOptions> parseOptions(int argc, const char* const* argv, Console& console);
+// What the command line asks for.
+struct CommandLine {
+  enum class Action {
+    Build,    // options holds a complete set
+    Help,     // the usage text has been printed
+    Version,  // nothing more to print
+    Fail,     // a bad command line; its message has been printed
+  };
+  Action action = Action::Fail;
+  BuildOptions options;
+};
 
+// Reads the command line in order. Prints the message and usage text of a
+// bad command line, or the usage text for a help option; never exits.
+CommandLine parseOptions(int argc, const char* const* argv, Console& console);
 void printUsage(Console& console);
 
 }  // namespace vornel

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,11 +56,16 @@ int countInRange(const std::string& value) {
   return !negative && digits == 1 && first >= 1 && first <= 8 ? first : 0;
 }
 
-// The model's answer: either options or the exact console text of the failure.
+// The model's answer: the action, the options of a build, and the exact
+// console text.
+using Action = vornel::CommandLine::Action;
 struct Outcome {
-  std::optional<vornel::BuildOptions> options;
+  Action action;
+  vornel::BuildOptions options;
   std::string text;
 };
+
+Outcome failure(const std::string& text) { return {Action::Fail, {}, text}; }
 
 Outcome model(const std::vector<std::string>& args) {
   vornel::BuildOptions options;
@@ -69,18 +73,21 @@ Outcome model(const std::vector<std::string>& args) {
   bool haveOutput = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string name = lower(args[i]);
+    if (name == "-h" || name == "-help" || name == "--help") return {Action::Help, {}, kUsage};
+    if (name == "-version" || name == "--version") return {Action::Version, {}, ""};
     if (name == "-s") {
       options.sFlag = true;
       continue;
     }
     if (name != "-in" && name != "-out" && name != "-mf" && name != "-da" && name != "-rd" && name != "-ra" &&
-        name != "-vl") {
+        name != "-vl" && name != "-order") {
       continue;
     }
-    if (i + 1 >= args.size()) return {std::nullopt, kUsage};
+    if (i + 1 >= args.size()) return failure(kUsage);
     const std::string& value = args[++i];
     if (name == "-in") {
-      options.sourceDir = value.empty() || value.back() != '/' ? value + "/" : value;
+      if (value.empty()) continue;  // counts as no -in at all
+      options.sourceDir = value.back() != '/' ? value + "/" : value;
       haveSource = true;
     } else if (name == "-out") {
       options.outputPath = value;
@@ -91,18 +98,22 @@ Outcome model(const std::vector<std::string>& args) {
       options.rdValue = value;
     } else if (name == "-da") {
       options.dirAvatars = countInRange(value);
-      if (options.dirAvatars == 0) return {std::nullopt, kDirAvatarsError + kUsage};
+      if (options.dirAvatars == 0) return failure(kDirAvatarsError + kUsage);
     } else if (name == "-ra") {
       options.rootAvatars = countInRange(value);
-      if (options.rootAvatars == 0) return {std::nullopt, kRootAvatarsError};
+      if (options.rootAvatars == 0) return failure(kRootAvatarsError);
     } else if (name == "-vl") {
-      if (value.size() >= 32) return {std::nullopt, kLabelError};
+      if (value.size() >= 32) return failure(kLabelError);
       options.volumeLabel = value;
+    } else if (name == "-order") {
+      const std::string order = lower(value);
+      if (order != "name" && order != "disk") return failure(kUsage);
+      options.order = order == "name" ? vornel::EntryOrder::Name : vornel::EntryOrder::Disk;
     }
   }
-  if (!haveSource) return {std::nullopt, kNoSource + kUsage};
-  if (!haveOutput) return {std::nullopt, kNoOutput + kUsage};
-  return {options, ""};
+  if (!haveSource) return failure(kNoSource + kUsage);
+  if (!haveOutput) return failure(kNoOutput + kUsage);
+  return {Action::Build, options, ""};
 }
 
 }  // namespace
@@ -124,36 +135,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(nullptr);
 
   vornel::StringConsole console;
-  const std::optional<vornel::BuildOptions> options =
-      vornel::parseOptions(static_cast<int>(args.size() + 1), argv.data(), console);
+  const vornel::CommandLine result = vornel::parseOptions(static_cast<int>(args.size() + 1), argv.data(), console);
   const std::string& text = console.text();
-
-  if (options) {
-    check(!options->sourceDir.empty() && options->sourceDir.back() == '/');
-    check(options->dirAvatars >= 1 && options->dirAvatars <= 8);
-    check(options->rootAvatars >= 1 && options->rootAvatars <= 8);
-    check(options->volumeLabel.size() < 32);
+  if (result.action == Action::Build) {
+    const vornel::BuildOptions& options = result.options;
+    check(!options.sourceDir.empty() && options.sourceDir.back() == '/');
+    check(options.dirAvatars >= 1 && options.dirAvatars <= 8);
+    check(options.rootAvatars >= 1 && options.rootAvatars <= 8);
+    check(options.volumeLabel.size() < 32);
     check(text.empty());
   } else {
-    check(!text.empty());
-    check(text == kUsage || text == kDirAvatarsError + kUsage || text == kRootAvatarsError ||
-          text == kLabelError || text == kNoSource + kUsage || text == kNoOutput + kUsage);
+    check(text == kUsage || text.empty() == (result.action == Action::Version));
+    check(text == kUsage || text == kDirAvatarsError + kUsage || text == kRootAvatarsError || text == kLabelError ||
+          text == kNoSource + kUsage || text == kNoOutput + kUsage || result.action == Action::Version);
   }
-
   const Outcome expected = model(args);
-  check(options.has_value() == expected.options.has_value());
-  if (options) {
-    const vornel::BuildOptions& want = *expected.options;
-    check(options->sourceDir == want.sourceDir);
-    check(options->outputPath == want.outputPath);
-    check(options->volumeLabel == want.volumeLabel);
-    check(options->dirAvatars == want.dirAvatars);
-    check(options->rootAvatars == want.rootAvatars);
-    check(options->mfValue == want.mfValue);
-    check(options->rdValue == want.rdValue);
-    check(options->sFlag == want.sFlag);
-  } else {
-    check(text == expected.text);
+  check(result.action == expected.action);
+  check(text == expected.text);
+  if (result.action == Action::Build) {
+    const vornel::BuildOptions& options = result.options;
+    const vornel::BuildOptions& want = expected.options;
+    check(options.sourceDir == want.sourceDir);
+    check(options.outputPath == want.outputPath);
+    check(options.volumeLabel == want.volumeLabel);
+    check(options.dirAvatars == want.dirAvatars);
+    check(options.rootAvatars == want.rootAvatars);
+    check(options.order == want.order);
+    check(options.mfValue == want.mfValue);
+    check(options.rdValue == want.rdValue);
+    check(options.sFlag == want.sFlag);
   }
   return 0;
 }

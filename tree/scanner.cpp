@@ -40,6 +40,9 @@ class Scanner {
   int scanEntries(DirNode& dir) {
     std::vector<std::string> names;
     if (!c_.fs.listDirectory(dir.path, names)) return fail("Error read directory " + dir.path + "\n");
+    // Every later order (file lists, sibling lists, ids, which placement file
+    // of a name counts) follows from this one.
+    if (c_.order == EntryOrder::Name) std::sort(names.begin(), names.end(), discNameLess);
     for (const std::string& name : names) {
       if (name.size() > kMaxNameLength) {
         return fail("Name of file(directory) " + name + " exceed max name length.\n");

@@ -11,6 +11,10 @@ namespace vornel {
 inline constexpr std::size_t kMaxNameLength = 32;
 inline constexpr std::size_t kPlacementFileLimit = 1023;  // bytes of a placement file read
 
+// The order in which the entries of every directory are taken: sorted by
+// the disc's name order (the same on every host), or as the host lists them.
+enum class EntryOrder { Name, Disk };
+
 // What the scan reads from and adds to.
 struct ScanContext {
   FileSystem& fs;
@@ -21,10 +25,11 @@ struct ScanContext {
   // The output file when it exists before the build: it must not be read
   // back into the image that overwrites it.
   FileInfo output = {};
+  EntryOrder order = EntryOrder::Name;
 };
 
 // Reads the directory at dir.path (ending with "/") and everything below it
-// into dir, in the host's enumeration order, and appends the records of its
+// into dir, each directory's entries in the context's order, and appends the records of its
 // placement files to the placement list. Subdirectories are scanned the
 // moment they are met, so ids are handed out depth first. Prints its message
 // and returns -1 on the first entry it cannot take.

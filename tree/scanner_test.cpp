@@ -13,11 +13,11 @@ namespace {
 class ScannerTest : public ::testing::Test {
  protected:
   // Scans "src/" as the driver does: root first, then the fixed records.
-  int scan(int dirAvatars = 3, FileInfo output = {}) {
-    root = newDirNode(ids, dirAvatars);
+  int scan(EntryOrder order = EntryOrder::Name, FileInfo output = {}) {
+    root = newDirNode(ids, 3);
     placements = std::make_unique<PlacementList>(ids);
     root->path = "src/";
-    ScanContext context{fs, console, ids, *placements, dirAvatars, output};
+    ScanContext context{fs, console, ids, *placements, 3, output, order};
     return scanDirectory(*root, context);
   }
   const FileRecord* placement(const std::string& name) { return placements->find(name); }
@@ -29,7 +29,7 @@ class ScannerTest : public ::testing::Test {
   std::unique_ptr<PlacementList> placements;
 };
 
-TEST_F(ScannerTest, BuildsTheTreeInEnumerationOrderWithDepthFirstIds) {
+TEST_F(ScannerTest, DiskOrderKeepsTheHostsOrderWithDepthFirstIds) {
   fs.addFile("src/a", std::string(2049, 'a'));
   fs.addDirectory("src/S");
   fs.addFile("src/S/s1", "");
@@ -38,7 +38,7 @@ TEST_F(ScannerTest, BuildsTheTreeInEnumerationOrderWithDepthFirstIds) {
   fs.addFile("src/#b", "100");
   fs.addFile("src/" + std::string(32, 'n'), "x");
 
-  ASSERT_EQ(scan(), 0);
+  ASSERT_EQ(scan(EntryOrder::Disk), 0);
   EXPECT_EQ(console.text(), "");
   ASSERT_EQ(root->files.size(), 3u);
   EXPECT_EQ(root->files[0]->name, "a");
@@ -63,6 +63,22 @@ TEST_F(ScannerTest, BuildsTheTreeInEnumerationOrderWithDepthFirstIds) {
   ASSERT_NE(placement("#b"), nullptr);
   EXPECT_EQ(placement("#b")->id, 15);
   EXPECT_EQ(placements->records().size(), 6u);
+}
+
+TEST_F(ScannerTest, NameOrderSortsEveryDirectoryWhateverTheHostsOrder) {
+  for (const char* path : {"src/b", "src/D/z", "src/D/#z", "src/_x", "src/a", "src/C/y", "src/D/Y2"}) {
+    fs.addFile(path, "x");
+  }
+  ASSERT_EQ(scan(), 0);
+  std::vector<std::string> order;
+  preOrderWalk(*root, [&](DirNode& dir) {
+    order.push_back(dir.name + "/");
+    for (const auto& file : dir.files) order.push_back(file->name + "#" + std::to_string(file->id));
+    return 0;
+  });
+  // Ids follow the sorted order, depth first: "#z" (id 15) sorts before "Y2".
+  EXPECT_EQ(order, (std::vector<std::string>{"/", "a#8", "b#9", "_x#18", "C/", "y#12", "D/", "Y2#16", "z#17"}));
+  EXPECT_EQ(placement("#z")->id, 15);
 }
 
 TEST_F(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
@@ -154,7 +170,7 @@ TEST_F(ScannerTest, UnreadableDirectoriesHugeFilesAndTheOutputFailTheScan) {
   fs = FakeFileSystem();
   console.clear();
   fs.addFile("src/sub/out.iso", "old image");
-  EXPECT_EQ(scan(3, fs.stat("src/sub/out.iso")), -1);
+  EXPECT_EQ(scan(EntryOrder::Name, fs.stat("src/sub/out.iso")), -1);
   EXPECT_EQ(console.text(), "Error file src/sub/out.iso is the output file.\n");
 }
 

@@ -1,5 +1,7 @@
 #include "tree/source_tree.h"
 
+#include <algorithm>
+
 namespace vornel {
 
 std::unique_ptr<DirBlock> newDirBlock(IdCounter& ids) {
@@ -41,13 +43,36 @@ DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node) {
   return *dir.children.back();
 }
 
+namespace {
+
+unsigned char foldCase(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+}  // namespace
+
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
+    if (foldCase(a[i]) != foldCase(b[i])) return false;
   }
   return true;
+}
+
+bool discNameLess(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    if (foldCase(a[i]) != foldCase(b[i])) return foldCase(a[i]) < foldCase(b[i]);
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  // Equal under folding: the raw bytes decide, as unsigned values.
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return false;
 }
 
 PlacementList::PlacementList(IdCounter& ids) {

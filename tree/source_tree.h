@@ -91,6 +91,11 @@ DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node);
 // ASCII case-insensitive equality, as names are compared on the disc.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
+// The disc's name order: bytes compared as unsigned values with a-z folded
+// to A-Z, names equal under that folding ordered by their raw bytes. It is a
+// total order, so sorting by it gives the same sequence on every host.
+bool discNameLess(std::string_view a, std::string_view b);
+
 // Records of files that must sit at fixed blocks: the five system files,
 // then the user records read from placement files.
 class PlacementList {

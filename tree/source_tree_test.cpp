@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,14 @@ TEST(SourceTreeTest, FindFileByNameTakesTheFirstMatchOfTheSiblingFirstWalk) {
   FileRecord* top = f.file(*f.root, "shared");
   EXPECT_EQ(findFileByName(*f.root, "shared"), top);
   (void)inA1;
+}
+
+TEST(SourceTreeTest, DiscNameOrderFoldsLettersAndBreaksTiesByRawBytes) {
+  std::vector<std::string> names = {"\xE9t\xE9", "_x", "B", "readme", "a", "README", "Readme.txt", "a0", "z", "~", "A"};
+  std::sort(names.begin(), names.end(), discNameLess);
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "a", "a0", "B", "README", "readme", "Readme.txt", "z", "_x", "~",
+                                             "\xE9t\xE9"}));
+  for (const auto& name : names) EXPECT_FALSE(discNameLess(name, name)) << name;
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ struct BuildRun {
 BuildRun build(unsigned seed, const std::vector<std::string>& options, Expected& expected) {
   FakeFileSystem fs;
   generate(seed, fs, expected);
-  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
+  // The expected entries are listed in the order the generator makes them.
+  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso", "-order", "disk"};
   for (const auto& option : options) argv.push_back(option.c_str());
   StringConsole console;
   const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
