@@ -49,6 +49,12 @@ TEST(BuildTest, ALayoutFailureEndsTheBuildBeforeTheOutputExists) {
          fs.addFile("src/#x", "4294967297");
        },
        kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #4294967297\n"},
+      {"placement number of 20 digits, shown as written",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/x", "x");
+         fs.addFile("src/#x", "00099999999999999999");
+       },
+       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #00099999999999999999\n"},
       {"file larger than the free space",
        [](FakeFileSystem& fs) {
          fs.addFile("src/big", "");
@@ -108,12 +114,33 @@ TEST(BuildTest, NameOrderGivesTheSameImageWhateverTheHostsOrder) {
   EXPECT_FALSE(run(false, "disk").image == run(true, "disk").image);
 }
 
+// A console whose first print of the given text runs out of memory.
+class OutOfMemoryConsole : public StringConsole {
+ public:
+  explicit OutOfMemoryConsole(std::string at) : at_(std::move(at)) {}
+  void print(std::string_view text) override {
+    if (text == at_) {
+      at_.clear();
+      throw std::bad_alloc();
+    }
+    StringConsole::print(text);
+  }
+
+ private:
+  std::string at_;
+};
+
 TEST(BuildTest, AllocationFailureIsAnInternalError) {
   OutOfMemoryFileSystem fs;
   StringConsole console;
   EXPECT_EQ(build(fs, console), 255);
   EXPECT_EQ(console.text(), "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Internal error.\n");
   EXPECT_FALSE(fs.outputCreated());
+  // While the command line is read, too.
+  OutOfMemoryConsole parsing("Usage:\n");
+  const char* argv[] = {"vornel", "-in"};
+  EXPECT_EQ(runMain(2, argv, fs, parsing), 255);
+  EXPECT_EQ(parsing.text(), "\nvornel 1.0 - disc image builder\n\nInternal error.\n");
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // and what is left on disk.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -145,6 +149,68 @@ TEST_F(CommandLineTest, OutputIsCreatedOrTruncatedOnlyWhenWriting) {
   run = runTool({"-in", std::string(VORNEL_SOURCE_DIR) + "/examples/disc", "-out", out.string()});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_NE(run.out.find("Done.\n"), std::string::npos);
+}
+
+// The temporary files an interrupted or failed build could leave in a folder.
+std::vector<std::string> temporaryFiles(const fs::path& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    if (entry.path().filename().string().rfind(".vornel-", 0) == 0) found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+TEST_F(CommandLineTest, AFailedOrInterruptedBuildLeavesTheOutputAsItWas) {
+  const fs::path out = dir / "out.iso";
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  const auto previous = [&] {
+    write(out, "previous image");
+    fs::permissions(out, mode);
+  };
+  // Only the host can make a write fail for real, or discard an image.
+  ToolRun run = runTool({"-in", src.string(), "-out", "/dev/full"});
+  EXPECT_EQ(run.status, 255);
+  EXPECT_TRUE(run.out.ends_with(" - .Error write to output file.\n")) << run.out;
+  run = runTool({"-in", src.string(), "-out", "/dev/null"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_TRUE(run.out.ends_with(" - .Done.\n")) << run.out;
+  // A link to the output is replaced at its target and stays a link; the
+  // replaced output keeps its permission bits.
+  previous();
+  fs::create_symlink(out.filename(), dir / "link.iso");
+  run = runTool({"-in", src.string(), "-out", (dir / "link.iso").string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.iso"));
+  EXPECT_EQ(fs::file_size(out), 462848u);
+  EXPECT_EQ(fs::status(out).permissions() & fs::perms::all, mode);
+  EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{});
+  // SIGTERM while a few hundred megabytes are written, once the temporary
+  // file exists: the old output stays and the temporary file goes.
+  previous();
+  write(src / "big", "");
+  ASSERT_EQ(::truncate((src / "big").c_str(), 600 << 20), 0);
+  std::string args[] = {VORNEL_BINARY, "-in", src.string(), "-out", out.string()};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  ASSERT_EQ(::posix_spawn(&pid, VORNEL_BINARY, &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  bool seen = false;
+  int wstatus = 0;
+  while (!seen && ::waitpid(pid, &wstatus, WNOHANG) == 0) seen = !temporaryFiles(dir).empty();
+  if (seen) {
+    ::kill(pid, SIGTERM);
+    ASSERT_EQ(::waitpid(pid, &wstatus, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM);
+    EXPECT_EQ(fs::file_size(out), 14u);
+    EXPECT_EQ(temporaryFiles(dir), std::vector<std::string>{});
+  } else {
+    ADD_FAILURE() << "the build ended before its temporary file was seen";
+  }
 }
 
 // Copies a tree, creating the entries of every directory in name order or in

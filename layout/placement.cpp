@@ -30,11 +30,14 @@ bool avatarFits(std::int64_t p, std::int64_t n, const FreeBlocksPool& pool) {
   return true;
 }
 
-// Reserves the target's blocks from p, or reports the avatar. Nothing is
-// touched for an avatar that does not fit, inside the pool or outside it.
-int placeAvatar(const FileRecord& record, FileRecord& target, std::int64_t p, FreeBlocksPool& pool, Console& console) {
+// Reserves the target's blocks from the position in the record's slot, or
+// reports the avatar as the placement file writes it. Nothing is touched for
+// an avatar that does not fit, inside the pool or outside it.
+int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, FreeBlocksPool& pool, Console& console) {
+  const std::int64_t p = record.avatars[slot];
   if (!avatarFits(p, target.blockCount, pool)) {
-    return fail(console, "Error avatar placement in file " + record.name + ", avatar: #" + std::to_string(p) + "\n");
+    const std::string shown = record.written[slot].empty() ? std::to_string(p) : record.written[slot];
+    return fail(console, "Error avatar placement in file " + record.name + ", avatar: #" + shown + "\n");
   }
   for (std::int64_t k = 0; k < target.blockCount; ++k) pool.own(p + k, target.id);
   return 0;
@@ -47,9 +50,8 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
     FileRecord* target = findFileByName(root, std::string_view(record->name).substr(1));
     if (target == nullptr) continue;  // not in the tree, or names a directory
     for (int i = 0; i <= record->lastAvatar; ++i) {
-      const std::int64_t p = record->avatars[i % 4];
-      target->avatars[i % 4] = p;
-      if (placeAvatar(*record, *target, p, pool, console) != 0) return -1;
+      target->avatars[i % 4] = record->avatars[i % 4];
+      if (placeAvatar(*record, i % 4, *target, pool, console) != 0) return -1;
     }
     target->lastAvatar = record->lastAvatar % 4;
     target->placed = true;

@@ -31,7 +31,7 @@ struct Disc {
   }
   // A user placement record, as a placement file gives it.
   void record(const std::string& name, const Avatars& positions) {
-    auto record = newFileRecord(ids);
+    auto record = newPlacementRecord(ids);
     record->name = name;
     record->lastAvatar = static_cast<std::int32_t>(positions.size()) - 1;
     std::copy(positions.begin(), positions.end(), record->avatars.begin());

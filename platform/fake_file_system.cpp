@@ -48,6 +48,12 @@ class FakeFileSystem::FakeOutput : public OutputFile {
     }
     return written;
   }
+  bool commit() override {
+    if (fs_.failCommit_) return false;
+    fs_.add(fs_.outputPath_, FileKind::Regular).content = fs_.image_;
+    fs_.outputCommitted_ = true;
+    return true;
+  }
 
  private:
   FakeFileSystem& fs_;
@@ -135,8 +141,17 @@ bool FakeFileSystem::listDirectory(const std::string& path, std::vector<std::str
 
 FileInfo FakeFileSystem::stat(const std::string& path) {
   FileInfo info;
+  if (listed(failStat_, path)) {
+    info.kind = FileKind::Unreadable;
+    return info;
+  }
   const Node* node = find(path);
-  if (node == nullptr) return info;
+  if (node == nullptr) {
+    // A link that leads nowhere exists, but is no file or directory.
+    const auto link = nodes_.find(normalize(path));
+    if (link != nodes_.end() && !link->second.linkTarget.empty()) info.kind = FileKind::Other;
+    return info;
+  }
   info.kind = node->kind;
   info.size = node->content.size();
   auto reported = reportedSize_.find(normalize(path));

@@ -13,7 +13,8 @@ namespace vornel {
 
 // An in-memory file system for tests: a fixed enumeration order (the order
 // entries were added), scripted failures per path, and the output image kept
-// in memory together with a log of every write.
+// in memory together with a log of every write. A committed image becomes the
+// content of the file at the output path.
 class FakeFileSystem : public FileSystem {
  public:
   struct Write {
@@ -38,7 +39,11 @@ class FakeFileSystem : public FileSystem {
   void failReadAfter(const std::string& path, std::uint64_t bytes) { failReadAfter_[normalize(path)] = bytes; }
   // stat reports this size while the content keeps its own length.
   void reportSize(const std::string& path, std::uint64_t size) { reportedSize_[normalize(path)] = size; }
+  // stat reports the entry as Unreadable (permission denied, a path too long).
+  void failStat(const std::string& path) { failStat_.push_back(normalize(path)); }
   void failCreate() { failCreate_ = true; }
+  // The commit of the image (its close or its rename) fails.
+  void failCommit() { failCommit_ = true; }
   // The seek to this offset fails.
   void failSeekTo(std::uint64_t offset) { failSeekTo_ = offset; }
   // The write that starts at this offset writes only `written` bytes.
@@ -53,8 +58,15 @@ class FakeFileSystem : public FileSystem {
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
 
   bool outputCreated() const { return outputCreated_; }
+  // The image was committed: the output path now holds it.
+  bool outputCommitted() const { return outputCommitted_; }
   std::string outputPath() const { return outputPath_; }
   const std::string& image() const { return image_; }
+  // The content of a file of the tree; empty when there is none.
+  std::string contentOf(const std::string& path) {
+    const Node* node = find(path);
+    return node == nullptr ? std::string() : node->content;
+  }
   const std::vector<Write>& writes() const { return writes_; }
   // Paths opened for reading, in order.
   const std::vector<std::string>& opened() const { return opened_; }
@@ -79,9 +91,12 @@ class FakeFileSystem : public FileSystem {
   std::uint64_t nextInode_ = 1;
   std::vector<std::string> failListing_;
   std::vector<std::string> failOpen_;
+  std::vector<std::string> failStat_;
   std::map<std::string, std::uint64_t> failReadAfter_;
   std::map<std::string, std::uint64_t> reportedSize_;
   bool failCreate_ = false;
+  bool failCommit_ = false;
+  bool outputCommitted_ = false;
   std::optional<std::uint64_t> failSeekTo_;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite_;
   std::function<void()> onCreate_;

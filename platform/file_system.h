@@ -9,7 +9,13 @@
 namespace vornel {
 
 // What a path names once symbolic links are followed.
-enum class FileKind { Regular, Directory, Other, Missing };
+enum class FileKind {
+  Regular,
+  Directory,
+  Other,       // neither, or a link that leads nowhere (dangling, a loop)
+  Missing,     // no entry of that name
+  Unreadable,  // its status cannot be read: no permission, a path too long, an I/O error
+};
 
 struct FileInfo {
   FileKind kind = FileKind::Missing;
@@ -28,7 +34,9 @@ class InputFile {
   virtual bool rewind() = 0;
 };
 
-// The image file being written.
+// The image being written. Until it is committed it stands apart from the
+// output path (a temporary file beside it), so an existing output is replaced
+// only by a complete image; destroying it uncommitted throws the bytes away.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
@@ -36,6 +44,9 @@ class OutputFile {
   virtual bool seek(std::uint64_t offset) = 0;
   // Writes size bytes at the write position; returns the count written, -1 on error.
   virtual long long write(const std::uint8_t* data, std::size_t size) = 0;
+  // Closes the image and puts it at the output path; false when the close or
+  // the rename fails, and the output path is then left as it was.
+  virtual bool commit() = 0;
 };
 
 // The host file services the scanner and the writer use. The POSIX class is
@@ -48,11 +59,15 @@ class FileSystem {
   // False when the directory cannot be enumerated (missing, not a directory,
   // no permission, read error): never an empty list in that case.
   virtual bool listDirectory(const std::string& path, std::vector<std::string>& names) = 0;
-  // Follows symbolic links; a dangling link is Missing.
+  // Follows symbolic links; a link that leads nowhere is Other.
   virtual FileInfo stat(const std::string& path) = 0;
   // Opens a file read-only in binary mode; null on failure.
   virtual std::unique_ptr<InputFile> openInput(const std::string& path) = 0;
-  // Creates the file, or truncates it when it exists; null on failure.
+  // Starts the image for an output path: a new temporary file, created
+  // exclusively beside the output (beside the target of a symbolic link),
+  // which commit() renames over it; an existing device or FIFO is written in
+  // place. Null when it cannot be created (a missing or read-only folder, an
+  // output that is a directory, an empty path).
   virtual std::unique_ptr<OutputFile> createOutput(const std::string& path) = 0;
 };
 

@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "platform/console.h"
 
@@ -51,23 +54,110 @@ class PosixInputFile : public InputFile {
   Descriptor fd_;
 };
 
+// The temporary image file that an interrupting signal must not leave
+// behind. Kept in static storage so that the handler only reads it.
+char gTempPath[4096];
+volatile std::sig_atomic_t gTempSet = 0;
+
+extern "C" void removeTempAndDie(int signal) {
+  if (gTempSet) ::unlink(gTempPath);
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Blocks the interrupting signals for its lifetime, so that a temporary file
+// is never created without being registered for removal.
+class InterruptsBlocked {
+ public:
+  InterruptsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kInterrupts) sigaddset(&set, signal);
+    ::sigprocmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~InterruptsBlocked() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
+
+ private:
+  sigset_t saved_;
+};
+
+void registerTemp(const std::string& path) {
+  static bool installed = false;
+  if (!installed) {
+    installed = true;
+    for (int signal : kInterrupts) {
+      struct sigaction action = {};
+      struct sigaction previous = {};
+      action.sa_handler = removeTempAndDie;
+      sigemptyset(&action.sa_mask);
+      // A signal the caller chose to ignore (nohup) stays ignored.
+      if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
+      ::sigaction(signal, &action, nullptr);
+    }
+  }
+  gTempSet = 0;
+  std::memcpy(gTempPath, path.c_str(), path.size() + 1);
+  gTempSet = 1;
+}
+
 class PosixOutputFile : public OutputFile {
  public:
-  explicit PosixOutputFile(int fd) : fd_(fd) {}
-  bool seek(std::uint64_t offset) override {
-    return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  // An empty tempPath writes the output in place (a device or a FIFO).
+  PosixOutputFile(int fd, std::string tempPath, std::string finalPath)
+      : fd_(fd), tempPath_(std::move(tempPath)), finalPath_(std::move(finalPath)) {}
+  ~PosixOutputFile() override {
+    if (fd_ >= 0) ::close(fd_);
+    discardTemp();
   }
+  // Only a failure the host reports counts: a device such as /dev/null
+  // accepts the seek and reports position 0.
+  bool seek(std::uint64_t offset) override { return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
   long long write(const std::uint8_t* data, std::size_t size) override {
     ssize_t put;
     do {
-      put = ::write(fd_.get(), data, size);
+      put = ::write(fd_, data, size);
     } while (put < 0 && errno == EINTR);
     return put;
   }
+  bool commit() override {
+    // A write error that the host defers (NFS, a quota) shows only here.
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) return false;
+    if (tempPath_.empty()) return true;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+    gTempSet = 0;
+    tempPath_.clear();
+    return true;
+  }
 
  private:
-  Descriptor fd_;
+  void discardTemp() {
+    if (tempPath_.empty()) return;
+    ::unlink(tempPath_.c_str());
+    gTempSet = 0;
+  }
+
+  int fd_;
+  std::string tempPath_;
+  std::string finalPath_;
 };
+
+// The path that a chain of symbolic links ends at, whether or not it exists;
+// the path itself when it is no link. Empty for a loop of links.
+std::string followLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    std::string target(4096, '\0');
+    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    if (length < 0) return path;
+    target.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = path.rfind('/');
+    path = target.front() == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -94,7 +184,19 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
 FileInfo PosixFileSystem::stat(const std::string& path) {
   struct ::stat st;
   FileInfo info;
-  if (::stat(path.c_str(), &st) != 0) return info;
+  if (::stat(path.c_str(), &st) != 0) {
+    const int error = errno;
+    struct ::stat link;
+    const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    if (error == ELOOP || ((error == ENOENT || error == ENOTDIR) && isLink)) {
+      info.kind = FileKind::Other;  // a link that leads nowhere
+    } else if (error == ENOENT) {
+      info.kind = FileKind::Missing;
+    } else {
+      info.kind = FileKind::Unreadable;
+    }
+    return info;
+  }
   if (S_ISREG(st.st_mode)) {
     info.kind = FileKind::Regular;
   } else if (S_ISDIR(st.st_mode)) {
@@ -115,9 +217,28 @@ std::unique_ptr<InputFile> PosixFileSystem::openInput(const std::string& path) {
 }
 
 std::unique_ptr<OutputFile> PosixFileSystem::createOutput(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  const std::string target = path.empty() ? path : followLinks(path);
+  if (target.empty()) return nullptr;
+  struct ::stat st;
+  const bool exists = ::stat(target.c_str(), &st) == 0;
+  if (exists && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    return std::make_unique<PosixOutputFile>(fd, std::string(), target);
+  }
+  if (exists && !S_ISREG(st.st_mode)) return nullptr;
+  const std::size_t slash = target.rfind('/');
+  std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vornel-XXXXXX";
+  if (temp.size() >= sizeof gTempPath) return nullptr;
+  InterruptsBlocked blocked;
+  // Created exclusively, read and write for the owner only.
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) return nullptr;
-  return std::make_unique<PosixOutputFile>(fd);
+  registerTemp(temp);
+  auto out = std::make_unique<PosixOutputFile>(fd, temp, target);
+  // A replaced output keeps its permission bits.
+  if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) return nullptr;
+  return out;
 }
 
 }  // namespace vornel

@@ -34,7 +34,9 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   EXPECT_EQ(posix.stat((dir / "file").string()).kind, FileKind::Regular);
   EXPECT_EQ(posix.stat((dir / "file").string()).size, 5u);
   EXPECT_EQ(posix.stat((dir / "fifo").string()).kind, FileKind::Other);
-  EXPECT_EQ(posix.stat((dir / "dangling").string()).kind, FileKind::Missing);
+  EXPECT_EQ(posix.stat((dir / "dangling").string()).kind, FileKind::Other);
+  EXPECT_EQ(posix.stat((dir / "nothing").string()).kind, FileKind::Missing);
+  EXPECT_EQ(posix.stat((dir / std::string(5000, 'p')).string()).kind, FileKind::Unreadable);  // path too long
   const FileInfo sub = posix.stat((dir / "sub").string());
   const FileInfo link = posix.stat((dir / "link").string());
   EXPECT_EQ(link.kind, FileKind::Directory);
@@ -49,15 +51,46 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   EXPECT_EQ(in->read(buffer, 2), 2);
   EXPECT_FALSE(posix.openInput((dir / "missing").string()));
 
-  // The output is truncated when it exists and written block by block.
-  std::ofstream(dir / "out") << std::string(10000, 'x');
-  auto out = posix.createOutput((dir / "out").string());
-  ASSERT_TRUE(out);
-  ASSERT_TRUE(out->seek(4096));
-  EXPECT_EQ(out->write(buffer, 2), 2);
-  out.reset();
-  EXPECT_EQ(fs::file_size(dir / "out"), 4098u);
+  // An image replaces the output only when committed, and keeps its
+  // permission bits; no temporary file is left either way.
+  const fs::path out = dir / "out";
+  std::ofstream(out) << std::string(10000, 'x');
+  fs::permissions(out, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  const auto entries = [&] { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
+  const auto before = entries();
+  auto image = posix.createOutput(out.string());
+  ASSERT_TRUE(image);
+  ASSERT_TRUE(image->seek(4096));
+  EXPECT_EQ(image->write(buffer, 2), 2);
+  image.reset();  // a failed build
+  EXPECT_EQ(fs::file_size(out), 10000u);
+  EXPECT_EQ(entries(), before);
+  // A link to the output stays a link; the image goes to its target.
+  fs::create_symlink("out", dir / "alias");
+  image = posix.createOutput((dir / "alias").string());
+  ASSERT_TRUE(image->seek(4096));
+  EXPECT_EQ(image->write(buffer, 2), 2);
+  EXPECT_TRUE(image->commit());
+  EXPECT_EQ(fs::file_size(out), 4098u);
+  EXPECT_TRUE(fs::is_symlink(dir / "alias"));
+  EXPECT_EQ(fs::status(out).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  // A rename that fails (the output became a folder) leaves no temporary file.
+  image = posix.createOutput(out.string());
+  fs::remove(out);
+  fs::create_directories(out / "in the way");
+  EXPECT_FALSE(image->commit());
+  image.reset();
+  EXPECT_EQ(entries(), before + 1);  // "alias" only
+  // A folder, an empty path or a missing folder cannot take an image; a
+  // device is written in place.
+  EXPECT_FALSE(posix.createOutput(out.string()));
+  EXPECT_FALSE(posix.createOutput(""));
   EXPECT_FALSE(posix.createOutput((dir / "no" / "out").string()));
+  image = posix.createOutput("/dev/null");
+  ASSERT_TRUE(image && image->seek(675837952));
+  EXPECT_EQ(image->write(buffer, 2), 2);
+  EXPECT_TRUE(image->commit());
   fs::remove_all(dir);
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using vornel::FileRecord;
+
 
 constexpr std::uint64_t kLargest32 = 0xFFFFFFFFull;
 
@@ -63,7 +63,7 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // The reader hands the parser at most this many bytes of a file.
   if (size > vornel::kPlacementFileLimit) size = vornel::kPlacementFileLimit;
-  FileRecord record;
+  vornel::PlacementRecord record;
   vornel::parsePlacementText(std::string_view(reinterpret_cast<const char*>(data), size), record);
 
   check(record.lastAvatar >= 0 && record.lastAvatar <= 3);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 namespace vornel {
@@ -13,6 +14,8 @@ constexpr std::uint64_t kMaxFileSize = 0xFFFFFFFFull;
 // Digits beyond this value keep the number saturated: it is out of every
 // range the placement accepts, and it cannot wrap around into one.
 constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
+// Numbers above this one are shown as written, not by a saturated value.
+constexpr std::int64_t kLargestPosition = 2147483647;
 
 struct DirectoryId {
   std::uint64_t device;
@@ -43,6 +46,9 @@ class Scanner {
     // Every later order (file lists, sibling lists, ids, which placement file
     // of a name counts) follows from this one.
     if (c_.order == EntryOrder::Name) std::sort(names.begin(), names.end(), discNameLess);
+    // The entries taken onto the disc so far, by their name as the disc
+    // compares names, and their paths.
+    std::unordered_map<std::string, std::string> onDisc;
     for (const std::string& name : names) {
       if (name.size() > kMaxNameLength) {
         return fail("Name of file(directory) " + name + " exceed max name length.\n");
@@ -50,15 +56,23 @@ class Scanner {
       if (name == "." || name == "..") continue;
       const std::string path = dir.path + name;
       const FileInfo info = c_.fs.stat(path);
-      if (info.kind == FileKind::Directory) {
-        if (scanSubdirectory(dir, name, path + "/", info) != 0) return -1;
-      } else if (info.kind == FileKind::Regular) {
-        if (info.size > kMaxFileSize) return fail("Error file " + path + " is 4 GiB or larger.\n");
-        if (isOutput(info)) return fail("Error file " + path + " is the output file.\n");
-        addFile(dir, name, info.size);
-      } else {
-        return fail("Error file " + path + " is not a regular file or directory.\n");
+      int result = 0;
+      switch (info.kind) {
+        case FileKind::Directory:
+          result = scanSubdirectory(dir, name, path, info, onDisc);
+          break;
+        case FileKind::Regular:
+          if (info.size > kMaxFileSize) return fail("Error file " + path + " is 4 GiB or larger.\n");
+          if (isOutput(info)) return fail("Error file " + path + " is the output file.\n");
+          result = addFile(dir, name, info.size, onDisc);
+          break;
+        case FileKind::Other:
+          return fail("Error file " + path + " is not a regular file or directory.\n");
+        case FileKind::Missing:
+        case FileKind::Unreadable:
+          return fail("Error read file " + path + "\n");
       }
+      if (result != 0) return -1;
     }
     return 0;
   }
@@ -67,34 +81,54 @@ class Scanner {
     return c_.output.kind == FileKind::Regular && info.device == c_.output.device && info.inode == c_.output.inode;
   }
 
-  int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info) {
+  // The console reaches an entry by its name compared without regard to
+  // case, so two such names in one directory would leave one unreachable.
+  int takeName(std::unordered_map<std::string, std::string>& onDisc, const std::string& name, const std::string& path) {
+    const auto [earlier, fresh] = onDisc.try_emplace(foldName(name), path);
+    if (fresh) return 0;
+    return fail("Error file " + path + " has the same name as " + earlier->second + " on the disc.\n");
+  }
+
+  int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info,
+                       std::unordered_map<std::string, std::string>& onDisc) {
     const DirectoryId id{info.device, info.inode};
     if (std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end()) {
-      return fail("Error directory " + path + " loops back to a parent directory.\n");
+      return fail("Error directory " + path + "/ loops back to a parent directory.\n");
     }
+    if (takeName(onDisc, name, path) != 0) return -1;
     DirNode& child = appendChild(dir, newDirNode(c_.ids, c_.dirAvatars));
     child.name = name;
-    child.path = path;
+    child.path = path + "/";
     ancestors_.push_back(id);
     const int result = scanEntries(child);
     ancestors_.pop_back();
     return result;
   }
 
-  void addFile(DirNode& dir, const std::string& name, std::uint64_t size) {
-    auto record = newFileRecord(c_.ids);
-    record->name = name;
-    record->byteSize = static_cast<std::uint32_t>(size);
-    record->blockCount = static_cast<std::int32_t>((size + kBlockSize - 1) / kBlockSize);
-    if (name.empty() || name[0] != '#') {
+  int addFile(DirNode& dir, const std::string& name, std::uint64_t size,
+              std::unordered_map<std::string, std::string>& onDisc) {
+    const std::uint32_t byteSize = static_cast<std::uint32_t>(size);
+    const std::int32_t blockCount = static_cast<std::int32_t>((size + kBlockSize - 1) / kBlockSize);
+    if (name[0] != '#') {
+      if (takeName(onDisc, name, dir.path + name) != 0) return -1;
+      auto record = newFileRecord(c_.ids);
+      record->name = name;
+      record->byteSize = byteSize;
+      record->blockCount = blockCount;
       appendFile(dir, std::move(record));
-      return;
+      return 0;
     }
     // A placement file: the first one of a name wins, and the names of the
     // fixed system records cannot be overridden.
-    if (c_.placements.find(name) != nullptr) return;
+    auto record = newPlacementRecord(c_.ids);
+    if (c_.placements.find(name) != nullptr) return 0;
+    record->name = name;
+    record->byteSize = byteSize;
+    record->blockCount = blockCount;
     record->parent = &dir;
-    if (parsePlacementFile(*record, c_) == 0) c_.placements.append(std::move(record));
+    const int result = parsePlacementFile(*record, c_);
+    if (result == 0) c_.placements.append(std::move(record));
+    return result < 0 ? -1 : 0;
   }
 
   ScanContext& c_;
@@ -105,24 +139,26 @@ class Scanner {
 
 int scanDirectory(DirNode& dir, ScanContext& context) { return Scanner(context).scan(dir); }
 
-int parsePlacementFile(FileRecord& record, ScanContext& context) {
-  auto file = context.fs.openInput(record.parent->path + record.name);
-  if (!file) return -1;
+int parsePlacementFile(PlacementRecord& record, ScanContext& context) {
+  const std::string path = record.parent->path + record.name;
+  // A file the user pinned to fixed blocks must never end up elsewhere.
+  auto file = context.fs.openInput(path);
+  if (!file) return fail(context.console, "Error read file " + path + "\n");
   std::string text(kPlacementFileLimit, '\0');
   std::size_t filled = 0;
   while (filled < text.size()) {
     const long long got = file->read(reinterpret_cast<std::uint8_t*>(text.data()) + filled, text.size() - filled);
-    if (got < 0) return -1;
+    if (got < 0) return fail(context.console, "Error read file " + path + "\n");
     if (got == 0) break;
     filled += static_cast<std::size_t>(got);
   }
-  if (filled == 0) return -1;
+  if (filled == 0) return 1;
   text.resize(filled);
   parsePlacementText(text, record);
   return 0;
 }
 
-void parsePlacementText(std::string_view text, FileRecord& record) {
+void parsePlacementText(std::string_view text, PlacementRecord& record) {
   // The text ends at its first zero byte, as a C string would.
   text = text.substr(0, text.find('\0'));
   int count = 0;
@@ -132,6 +168,7 @@ void parsePlacementText(std::string_view text, FileRecord& record) {
     if (pos == text.size()) break;
     std::int64_t value = 0;
     bool digits = true;
+    const std::size_t start = pos;
     for (; pos < text.size() && !isSeparator(text[pos]); ++pos) {
       const char c = text[pos];
       if (c < '0' || c > '9') {
@@ -142,6 +179,7 @@ void parsePlacementText(std::string_view text, FileRecord& record) {
     }
     if (!digits) break;
     record.avatars[count % 4] = value;
+    record.written[count % 4] = value > kLargestPosition ? std::string(text.substr(start, pos - start)) : std::string();
     ++count;
   }
   record.lastAvatar = (count + 3) % 4;

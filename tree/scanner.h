@@ -36,13 +36,14 @@ struct ScanContext {
 int scanDirectory(DirNode& dir, ScanContext& context);
 
 // Reads a placement file (record.parent's path + record.name) into the
-// record's avatars and lastAvatar. Returns -1 when the file cannot be opened,
-// cannot be read or is empty; the caller then drops the record.
-int parsePlacementFile(FileRecord& record, ScanContext& context);
+// record's avatars and lastAvatar. Returns 0 when it holds the record, 1 for
+// an empty file (the caller drops the record), and -1 with its message when
+// the file cannot be opened or read.
+int parsePlacementFile(PlacementRecord& record, ScanContext& context);
 
 // The parsing itself: tokens separated by spaces, tabs, carriage returns and
 // line feeds; at most 8 numbers, the n-th into slot n mod 4; the first token
 // that is not all digits ends the reading; lastAvatar = (n - 1) mod 4.
-void parsePlacementText(std::string_view text, FileRecord& record);
+void parsePlacementText(std::string_view text, PlacementRecord& record);
 
 }  // namespace vornel

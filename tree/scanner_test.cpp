@@ -101,14 +101,19 @@ TEST_F(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
       {"4294967296", 0, {std::int64_t{1} << 32, -1, -1, -1}},  // too large for 32 bits: no wrap
   };
   for (const Case& c : cases) {
-    FileRecord record;
+    PlacementRecord record;
     parsePlacementText(c.text, record);
     EXPECT_EQ(record.lastAvatar, c.lastAvatar) << c.text;
     EXPECT_EQ(std::vector<std::int64_t>(record.avatars.begin(), record.avatars.begin() + 4), c.slots) << c.text;
   }
-  FileRecord huge;
-  parsePlacementText("99999999999999999999999999999", huge);
+  // A number too large for 32 bits stays out of range and keeps its digits
+  // as written; a smaller one in a later slot forgets them.
+  PlacementRecord huge;
+  parsePlacementText("00099999999999999999 2147483648 2147483647", huge);
   EXPECT_GT(huge.avatars[0], std::int64_t{0xFFFFFFFF});
+  EXPECT_EQ(huge.written, (std::array<std::string, 4>{"00099999999999999999", "2147483648", "", ""}));
+  parsePlacementText("1 2 3 4 5", huge);
+  EXPECT_EQ(huge.written, (std::array<std::string, 4>{"", "", "", ""}));
   // Only the first 1023 bytes are read.
   fs.addFile("src/#long", std::string(1020, ' ') + "12345");
   fs.addFile("src/long", "x");
@@ -119,8 +124,8 @@ TEST_F(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
 TEST_F(ScannerTest, FirstPlacementFileOfANameWinsAndFixedRecordsCannotBeReplaced) {
   fs.addFile("src/#BOOT_CODE", "500");
   fs.addFile("src/#empty", "");
-  fs.addFile("src/#unreadable", "5");
-  fs.failOpen("src/#unreadable");
+  fs.addFile("src/#readme", "7");
+  fs.addFile("src/#README", "8");  // not on the disc: no clash with "#readme"
   fs.addDirectory("src/A");
   fs.addFile("src/A/#Intro.str", "300");
   fs.addDirectory("src/B");
@@ -129,10 +134,10 @@ TEST_F(ScannerTest, FirstPlacementFileOfANameWinsAndFixedRecordsCannotBeReplaced
   EXPECT_EQ(console.text(), "");
   EXPECT_EQ(placement("#boot_code")->avatars[0], 2);
   EXPECT_EQ(placement("#empty"), nullptr);
-  EXPECT_EQ(placement("#unreadable"), nullptr);
+  EXPECT_EQ(placement("#README")->avatars[0], 8);  // the first in name order
   EXPECT_EQ(placement("#intro.str")->avatars[0], 300);
   EXPECT_EQ(placement("#intro.str")->name, "#Intro.str");
-  EXPECT_EQ(placements->records().size(), 6u);
+  EXPECT_EQ(placements->records().size(), 7u);
   // The second one was never opened.
   for (const std::string& path : fs.opened()) EXPECT_NE(path, "src/B/#intro.STR");
 }
@@ -156,6 +161,50 @@ TEST_F(ScannerTest, UnreadableDirectoriesHugeFilesAndTheOutputFailTheScan) {
          fs.reportSize("src/big", std::uint64_t{1} << 32);
        },
        "Error file src/big is 4 GiB or larger.\n"},
+      {"placement file that cannot be opened, though empty",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/A/#x", "");
+         fs.failOpen("src/A/#x");
+       },
+       "Error read file src/A/#x\n"},
+      {"placement file that cannot be read",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/#x", "300");
+         fs.failReadAfter("src/#x", 0);
+       },
+       "Error read file src/#x\n"},
+      {"status that cannot be read (no permission, a path too long)",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/f", "x");
+         fs.failStat("src/f");
+       },
+       "Error read file src/f\n"},
+      {"entry removed since it was listed",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/gone", "x");
+         fs.remove("src/gone");
+       },
+       "Error read file src/gone\n"},
+      {"dangling link", [](FakeFileSystem& fs) { fs.addLink("src/l", "src/nowhere"); },
+       "Error file src/l is not a regular file or directory.\n"},
+      {"names the disc cannot tell apart",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/sub/readme", "b");
+         fs.addFile("src/sub/README", "a");
+       },
+       "Error file src/sub/readme has the same name as src/sub/README on the disc.\n"},
+      {"a file and a directory the disc cannot tell apart",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/a.bin", "b");
+         fs.addFile("src/A.BIN/inner", "a");
+       },
+       "Error file src/a.bin has the same name as src/A.BIN on the disc.\n"},
+      {"a clash is reported before the directory's contents",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/AB", "b");
+         fs.addFile("src/aB/" + std::string(33, 'n'), "too long, but never reached");
+       },
+       "Error file src/aB has the same name as src/AB on the disc.\n"},
   };
   for (const Case& c : cases) {
     fs = FakeFileSystem();

@@ -31,6 +31,12 @@ std::unique_ptr<FileRecord> newFileRecord(IdCounter& ids) {
   return record;
 }
 
+std::unique_ptr<PlacementRecord> newPlacementRecord(IdCounter& ids) {
+  auto record = std::make_unique<PlacementRecord>();
+  record->id = ids.nextId();
+  return record;
+}
+
 FileRecord& appendFile(DirNode& dir, std::unique_ptr<FileRecord> record) {
   record->parent = &dir;
   dir.files.push_back(std::move(record));
@@ -60,6 +66,12 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string foldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(foldCase(c));
+  return folded;
+}
+
 bool discNameLess(std::string_view a, std::string_view b) {
   const std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
@@ -87,7 +99,7 @@ PlacementList::PlacementList(IdCounter& ids) {
       {"#misc_code", 0, {70, -1}},     {"#rom_tags", 1, {1, 226}},
   };
   for (const Fixed& fixed : kFixed) {
-    auto record = newFileRecord(ids);
+    auto record = newPlacementRecord(ids);
     record->name = fixed.name;
     record->lastAvatar = fixed.lastAvatar;
     record->avatars[0] = fixed.avatars[0];
@@ -96,12 +108,12 @@ PlacementList::PlacementList(IdCounter& ids) {
   }
 }
 
-FileRecord& PlacementList::append(std::unique_ptr<FileRecord> record) {
+PlacementRecord& PlacementList::append(std::unique_ptr<PlacementRecord> record) {
   records_.push_back(std::move(record));
   return *records_.back();
 }
 
-const FileRecord* PlacementList::find(std::string_view name) const {
+const PlacementRecord* PlacementList::find(std::string_view name) const {
   for (const auto& record : records_) {
     if (equalsIgnoreCase(record->name, name)) return record.get();
   }

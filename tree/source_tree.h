@@ -47,6 +47,14 @@ struct FileRecord {
   FileRecord() { avatars.fill(-1); }
 };
 
+// A record of a file that must sit at fixed blocks: one of the five system
+// files, or one read from a placement file.
+struct PlacementRecord : FileRecord {
+  // Slots 0-3: a number too large for 32 bits exactly as the file writes it,
+  // so that a message shows what the user wrote; empty for every other slot.
+  std::array<std::string, 4> written;
+};
+
 // One block of directory data, byte for byte as it is written to the disc.
 struct DirBlock {
   std::array<std::uint8_t, kBlockSize> data;
@@ -84,12 +92,17 @@ std::unique_ptr<DirBlock> newDirBlock(IdCounter& ids);
 // A directory with its first block; the block takes its id before the node.
 std::unique_ptr<DirNode> newDirNode(IdCounter& ids, int dirAvatars);
 std::unique_ptr<FileRecord> newFileRecord(IdCounter& ids);
+std::unique_ptr<PlacementRecord> newPlacementRecord(IdCounter& ids);
 
 FileRecord& appendFile(DirNode& dir, std::unique_ptr<FileRecord> record);
 DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node);
 
 // ASCII case-insensitive equality, as names are compared on the disc.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+// The name with a-z folded to A-Z: names the disc cannot tell apart fold
+// to the same text.
+std::string foldName(std::string_view name);
 
 // The disc's name order: bytes compared as unsigned values with a-z folded
 // to A-Z, names equal under that folding ordered by their raw bytes. It is a
@@ -103,13 +116,13 @@ class PlacementList {
   // The list with its five fixed records, which take their ids in order.
   explicit PlacementList(IdCounter& ids);
 
-  FileRecord& append(std::unique_ptr<FileRecord> record);
+  PlacementRecord& append(std::unique_ptr<PlacementRecord> record);
   // The first record of that name, compared case-insensitively; null if none.
-  const FileRecord* find(std::string_view name) const;
-  const std::vector<std::unique_ptr<FileRecord>>& records() const { return records_; }
+  const PlacementRecord* find(std::string_view name) const;
+  const std::vector<std::unique_ptr<PlacementRecord>>& records() const { return records_; }
 
  private:
-  std::vector<std::unique_ptr<FileRecord>> records_;
+  std::vector<std::unique_ptr<PlacementRecord>> records_;
 };
 
 // A visit returns 0 to go on; any other value stops the walk and is returned.

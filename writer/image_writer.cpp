@@ -21,6 +21,9 @@ bool writeBlock(OutputFile& out, const std::uint8_t* data) {
   return out.write(data, kBlockSize) == static_cast<long long>(kBlockSize);
 }
 
+// A full disk, a quota or a broken pipe must never end a build without a reason.
+int writeFailed(Console& console) { return fail(console, "Error write to output file.\n"); }
+
 // Writes one copy of a file at its avatar: its bytes in consecutive blocks,
 // the filler pattern after the last byte. Never more than blockCount blocks,
 // whatever the file holds now; a read error or a size that differs from the
@@ -45,7 +48,7 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, s
     const bool beyondReserved = total >= static_cast<std::uint64_t>(file.blockCount) * kBlockSize;
     total += filled;
     if (beyondReserved) break;  // the file grew: its next block belongs to someone else
-    if (!writeBlock(context.out, buffer.data())) return -1;
+    if (!writeBlock(context.out, buffer.data())) return writeFailed(context.console);
     if (filled < buffer.size()) break;
   }
   if (total != file.byteSize) return fail(context.console, "Error file " + path + " changed size during the build.\n");
@@ -71,9 +74,11 @@ int writeDirectories(DirNode& node, WriteContext& context) {
   const auto writeChain = [&](DirNode& dir) {
     context.console.print(".");
     for (int j = 0; j <= dir.lastAvatar; ++j) {
-      if (!context.out.seek(static_cast<std::uint64_t>(dir.avatars[j]) * kBlockSize)) return -1;
+      if (!context.out.seek(static_cast<std::uint64_t>(dir.avatars[j]) * kBlockSize)) {
+        return writeFailed(context.console);
+      }
       for (const auto& block : dir.blocks) {
-        if (!writeBlock(context.out, block->data.data())) return -1;
+        if (!writeBlock(context.out, block->data.data())) return writeFailed(context.console);
       }
     }
     return 0;
@@ -93,15 +98,18 @@ int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPoo
   for (std::int64_t b = 0; b <= pool.highestUsedBlock(); ++b) {
     if (!pool.isFree(b)) continue;
     out->seek(static_cast<std::uint64_t>(b) * kBlockSize);
-    if (!writeBlock(*out, filler.data())) return fail(console, "Error write to output file.\n");
+    if (!writeBlock(*out, filler.data())) return writeFailed(console);
   }
 
   Block labelBlock = filler;
   std::memcpy(labelBlock.data(), label.bytes.data(), label.bytes.size());
   for (const std::int32_t block : kLabelBlocks) {
     out->seek(static_cast<std::uint64_t>(block) * kBlockSize);
-    if (!writeBlock(*out, labelBlock.data())) return fail(console, "Error write to output file.\n");
+    if (!writeBlock(*out, labelBlock.data())) return writeFailed(console);
   }
+  // Only a complete image replaces the output; every failure before this
+  // point leaves the output path as it was.
+  if (!out->commit()) return writeFailed(console);
   console.print("Done.\n");
   return 0;
 }

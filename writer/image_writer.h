@@ -20,10 +20,10 @@ struct WriteContext {
   OutputFile& out;
 };
 
-// Creates (or truncates) the output and writes the tree pass, the filler
-// pass and the label pass, printing a "." per directory and per file and
-// "Done.\n" at the end. Returns -1 on the first failure; a partly written
-// file stays on disk.
+// Starts the output and writes the tree pass, the filler pass and the label
+// pass, printing a "." per directory and per file, then commits the image and
+// prints "Done.\n". Returns -1 on the first failure, which leaves an existing
+// output as it was.
 int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPool& pool, const DiscLabel& label,
                FileSystem& fs, Console& console);
 

@@ -97,6 +97,7 @@ TEST_F(ImageWriterTest, FilesAreCopiedToEveryAvatarWithFillerAfterTheirEnd) {
   // The root directory follows at block 5; the image ends after block 226.
   EXPECT_EQ(block(5).substr(20, 4), std::string("\x00\x00\x00\x06", 4));
   EXPECT_EQ(fs.image().size(), 227u * 2048);
+  EXPECT_TRUE(fs.outputCommitted() && fs.contentOf("out.iso") == fs.image());
 }
 
 TEST_F(ImageWriterTest, TheSameTreeGivesTheSameImageAndOutput) {
@@ -129,13 +130,20 @@ TEST_F(ImageWriterTest, EveryWriteFailureStopsTheBuildWithItsMessage) {
   const std::string f3000(3000, 'f');
   std::vector<std::uint64_t> treeThenFiller = {3, 1, 2};
   for (std::uint64_t b = 4; b < 225; ++b) treeThenFiller.push_back(b);
+  std::vector<std::uint64_t> allBlocks = treeThenFiller;
+  allBlocks.push_back(0);
+  allBlocks.push_back(225);
   const Case cases[] = {
       {"output cannot be created", f3000, [](FakeFileSystem& fs) { fs.failCreate(); },
        "Error create output file out.iso\n", {}},
-      {"seek before the root's blocks", f3000, [](FakeFileSystem& fs) { fs.failSeekTo(3 * 2048); }, ".", {}},
-      {"short write of a directory block", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(3 * 2048, 0); }, ".", {}},
-      {"short write of a file block", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(2 * 2048, 2047); }, "..",
-       {3, 1}},
+      {"seek before the root's blocks", f3000, [](FakeFileSystem& fs) { fs.failSeekTo(3 * 2048); },
+       ".Error write to output file.\n", {}},
+      {"short write of a directory block", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(3 * 2048, 0); },
+       ".Error write to output file.\n", {}},
+      {"short write of a file block", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(2 * 2048, 2047); },
+       "..Error write to output file.\n", {3, 1}},
+      {"failed close or rename", f3000, [](FakeFileSystem& fs) { fs.failCommit(); },
+       "..Error write to output file.\n", allBlocks},
       {"short write of a filler block", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(4 * 2048, 1); },
        "..Error write to output file.\n", {3, 1, 2}},
       {"short write of the label", f3000, [](FakeFileSystem& fs) { fs.shortWriteAt(0, 100); },
@@ -154,9 +162,13 @@ TEST_F(ImageWriterTest, EveryWriteFailureStopsTheBuildWithItsMessage) {
   for (const Case& c : cases) {
     fs = FakeFileSystem();
     fs.addFile("src/f", c.content);
+    fs.addFile("out.iso", "previous image");
     c.inject(fs);
     EXPECT_EQ(build({"-ra", "1", "-da", "1"}), 255) << c.name;
     EXPECT_EQ(console.text(), kBanner + kLayoutDone + c.tail) << c.name;
+    // The previous image stays as it was.
+    EXPECT_FALSE(fs.outputCommitted()) << c.name;
+    EXPECT_EQ(fs.contentOf("out.iso"), "previous image") << c.name;
     // Whole blocks written, in order: the build stopped at the first failure
     // and never wrote past a file's reserved blocks.
     std::vector<std::uint64_t> written;
