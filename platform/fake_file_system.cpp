@@ -7,6 +7,7 @@ namespace vornel {
 
 class FakeFileSystem::FakeInput : public InputFile {
  public:
+  friend class FakeOutput;
   FakeInput(std::string content, std::optional<std::uint64_t> failAfter)
       : content_(std::move(content)), failAfter_(failAfter) {}
   long long read(std::uint8_t* buffer, std::size_t size) override {
@@ -17,8 +18,8 @@ class FakeFileSystem::FakeInput : public InputFile {
     position_ += count;
     return static_cast<long long>(count);
   }
-  bool rewind() override {
-    position_ = 0;
+  bool seek(std::uint64_t offset) override {
+    position_ = std::min<std::uint64_t>(offset, content_.size());
     return true;
   }
 
@@ -47,6 +48,19 @@ class FakeFileSystem::FakeOutput : public OutputFile {
       position_ += static_cast<std::uint64_t>(written);
     }
     return written;
+  }
+  std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
+    auto* source = dynamic_cast<FakeInput*>(&in);
+    if (source == nullptr || fs_.copyAtMost_ == 0) return 0;
+    std::uint64_t count = std::min({length, fs_.copyAtMost_, source->content_.size() - source->position_});
+    if (source->failAfter_) count = std::min<std::uint64_t>(count, *source->failAfter_ - std::min(*source->failAfter_, source->position_));
+    if (count == 0) return 0;
+    std::string& image = fs_.image_;
+    if (image.size() < offset + count) image.resize(offset + count, '\0');
+    std::memcpy(image.data() + offset, source->content_.data() + source->position_, count);
+    fs_.writes_.push_back({offset, static_cast<std::size_t>(count)});
+    source->position_ += count;
+    return count;
   }
   bool commit() override {
     if (fs_.failCommit_) return false;

@@ -44,6 +44,10 @@ class FakeFileSystem : public FileSystem {
   void failCreate() { failCreate_ = true; }
   // The commit of the image (its close or its rename) fails.
   void failCommit() { failCommit_ = true; }
+  // Copies inside the host (copyFrom) take at most this many bytes a call,
+  // as a host does that copies part of a range or fails midway; without it
+  // the fake copies nothing and the writer reads and writes.
+  void copyAtMost(std::uint64_t bytes) { copyAtMost_ = bytes; }
   // The seek to this offset fails.
   void failSeekTo(std::uint64_t offset) { failSeekTo_ = offset; }
   // The write that starts at this offset writes only `written` bytes.
@@ -96,6 +100,7 @@ class FakeFileSystem : public FileSystem {
   std::map<std::string, std::uint64_t> reportedSize_;
   bool failCreate_ = false;
   bool failCommit_ = false;
+  std::uint64_t copyAtMost_ = 0;
   bool outputCommitted_ = false;
   std::optional<std::uint64_t> failSeekTo_;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite_;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,8 @@ class InputFile {
   virtual ~InputFile() = default;
   // Reads up to size bytes; returns the count read, 0 at the end, -1 on error.
   virtual long long read(std::uint8_t* buffer, std::size_t size) = 0;
-  // Goes back to the first byte; false on failure.
-  virtual bool rewind() = 0;
+  // Moves the read position to an absolute byte offset; false on failure.
+  virtual bool seek(std::uint64_t offset) = 0;
 };
 
 // The image being written. Until it is committed it stands apart from the
@@ -44,6 +45,22 @@ class OutputFile {
   virtual bool seek(std::uint64_t offset) = 0;
   // Writes size bytes at the write position; returns the count written, -1 on error.
   virtual long long write(const std::uint8_t* data, std::size_t size) = 0;
+  // Writes the blocks of blockSize bytes one after another from offset (the
+  // same block may stand several times); false unless all are written.
+  virtual bool writeBlocks(std::uint64_t offset, std::span<const std::uint8_t* const> blocks, std::size_t blockSize) {
+    if (!seek(offset)) return false;
+    for (const std::uint8_t* block : blocks) {
+      if (write(block, blockSize) != static_cast<long long>(blockSize)) return false;
+    }
+    return true;
+  }
+  // Copies up to length bytes from the input's position to offset inside the
+  // host, without passing them through the program, and moves the input on
+  // by as many. Returns the count copied: less than length at the end of the
+  // input, or when the host cannot copy between these two files or fails
+  // midway; the caller then goes on with reads and writes from there, which
+  // meet and report any real failure. By default nothing is copied.
+  virtual std::uint64_t copyFrom(InputFile& /*in*/, std::uint64_t /*offset*/, std::uint64_t /*length*/) { return 0; }
   // Closes the image and puts it at the output path; false when the close or
   // the rename fails, and the output path is then left as it was.
   virtual bool commit() = 0;

@@ -3,14 +3,18 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/console.h"
 
@@ -41,6 +45,7 @@ class Descriptor {
 class PosixInputFile : public InputFile {
  public:
   explicit PosixInputFile(int fd) : fd_(fd) {}
+  int fd() const { return fd_.get(); }
   long long read(std::uint8_t* buffer, std::size_t size) override {
     ssize_t got;
     do {
@@ -48,7 +53,9 @@ class PosixInputFile : public InputFile {
     } while (got < 0 && errno == EINTR);
     return got;
   }
-  bool rewind() override { return ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
+  bool seek(std::uint64_t offset) override {
+    return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+  }
 
  private:
   Descriptor fd_;
@@ -120,6 +127,46 @@ class PosixOutputFile : public OutputFile {
       put = ::write(fd_, data, size);
     } while (put < 0 && errno == EINTR);
     return put;
+  }
+  // One positioned, vectored write per IOV_MAX blocks instead of a seek and
+  // a write per block; a short write goes on where it stopped.
+  bool writeBlocks(std::uint64_t offset, std::span<const std::uint8_t* const> blocks, std::size_t blockSize) override {
+    std::vector<iovec> vector(std::min<std::size_t>(blocks.size(), IOV_MAX));
+    std::size_t next = 0;     // the first block not yet written whole
+    std::size_t written = 0;  // bytes of that block already written
+    while (next < blocks.size()) {
+      const std::size_t count = std::min(vector.size(), blocks.size() - next);
+      for (std::size_t i = 0; i < count; ++i) {
+        vector[i].iov_base = const_cast<std::uint8_t*>(blocks[next + i]);
+        vector[i].iov_len = blockSize;
+      }
+      vector[0].iov_base = static_cast<std::uint8_t*>(vector[0].iov_base) + written;
+      vector[0].iov_len -= written;
+      const ssize_t put = ::pwritev(fd_, vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      offset += static_cast<std::uint64_t>(put);
+      written += static_cast<std::size_t>(put);
+      next += written / blockSize;
+      written %= blockSize;
+    }
+    return true;
+  }
+  // The kernel copies straight from the source into the image. A host that
+  // cannot copy between the two files (another file system, a device)
+  // refuses at once, and the caller reads and writes instead.
+  std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
+    const auto* source = dynamic_cast<const PosixInputFile*>(&in);
+    if (source == nullptr) return 0;
+    auto position = static_cast<loff_t>(offset);
+    std::uint64_t copied = 0;
+    while (copied < length) {
+      const ssize_t got = ::copy_file_range(source->fd(), nullptr, fd_, &position, length - copied, 0);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      copied += static_cast<std::uint64_t>(got);
+    }
+    return copied;
   }
   bool commit() override {
     // A write error that the host defers (NFS, a quota) shows only here.

@@ -1,7 +1,9 @@
 #include "writer/image_writer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "format/bytes.h"
 
@@ -11,47 +13,97 @@ namespace {
 
 using Block = std::array<std::uint8_t, kBlockSize>;
 
+// Plain copies go through a buffer of this many blocks (256 KiB): with the
+// filler and label blocks the writer holds well under 1 MiB.
+constexpr std::size_t kCopyBlocks = 128;
+// The longest run of filler blocks handed over in one write.
+constexpr std::size_t kFillerRun = 1024;
+
 Block fillerBlock() {
   Block block;
   fillWithPattern(block.data(), block.size());
   return block;
 }
 
-bool writeBlock(OutputFile& out, const std::uint8_t* data) {
-  return out.write(data, kBlockSize) == static_cast<long long>(kBlockSize);
-}
-
 // A full disk, a quota or a broken pipe must never end a build without a reason.
 int writeFailed(Console& console) { return fail(console, "Error write to output file.\n"); }
 
+// Writes count consecutive blocks of a buffer from the given block on.
+bool writeBuffer(OutputFile& out, std::uint64_t block, const std::uint8_t* data, std::size_t count) {
+  std::array<const std::uint8_t*, kCopyBlocks> blocks;
+  for (std::size_t k = 0; k < count; ++k) blocks[k] = data + k * kBlockSize;
+  return out.writeBlocks(block * kBlockSize, std::span(blocks.data(), count), kBlockSize);
+}
+
 // Writes one copy of a file at its avatar: its bytes in consecutive blocks,
-// the filler pattern after the last byte. Never more than blockCount blocks,
-// whatever the file holds now; a read error or a size that differs from the
-// scanned one fails.
+// the filler pattern after the last byte. The host copies the whole blocks
+// where it can; the rest, and everything on a host that cannot, goes through
+// the buffer. Never more than blockCount blocks, whatever the file holds now;
+// a read error or a size that differs from the scanned one fails.
 int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, std::int64_t avatar,
                WriteContext& context) {
-  if (!in.rewind()) return fail(context.console, "Error read file " + path + "\n");
-  if (file.blockCount > 0) context.out.seek(static_cast<std::uint64_t>(avatar) * kBlockSize);
-  Block buffer;
-  std::uint64_t total = 0;
-  for (;;) {
-    fillWithPattern(buffer.data(), buffer.size());
+  const auto readFailed = [&] { return fail(context.console, "Error read file " + path + "\n"); };
+  if (!in.seek(0)) return readFailed();
+  const auto first = static_cast<std::uint64_t>(avatar);
+  const std::uint64_t reserved = static_cast<std::uint64_t>(file.blockCount) * kBlockSize;
+  const std::uint64_t wholeBlocks = file.byteSize / kBlockSize * kBlockSize;
+  const std::uint64_t copied = file.blockCount > 0 ? context.out.copyFrom(in, first * kBlockSize, wholeBlocks) : 0;
+  // A copy cut short inside a block: that block goes through the buffer again.
+  std::uint64_t total = copied / kBlockSize * kBlockSize;
+  if (total != copied && !in.seek(total)) return readFailed();
+  std::uint8_t* buffer = context.buffer.data();
+  bool atEnd = false;
+  while (total < reserved && !atEnd) {
+    // total is a whole number of blocks here: only the last read is short.
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(context.buffer.size(), reserved - total));
     std::size_t filled = 0;
-    // A short read before the end of the file is not the end: fill the block.
-    while (filled < buffer.size()) {
-      const long long got = in.read(buffer.data() + filled, buffer.size() - filled);
-      if (got < 0) return fail(context.console, "Error read file " + path + "\n");
-      if (got == 0) break;
+    while (filled < want) {
+      const long long got = in.read(buffer + filled, want - filled);
+      if (got < 0) return readFailed();
+      if (got == 0) {
+        atEnd = true;
+        break;
+      }
       filled += static_cast<std::size_t>(got);
     }
     if (filled == 0) break;
-    const bool beyondReserved = total >= static_cast<std::uint64_t>(file.blockCount) * kBlockSize;
+    const std::size_t blocks = (filled + kBlockSize - 1) / kBlockSize;
+    // The rest of the last block keeps the filler pattern in its block phase.
+    for (std::size_t i = filled; i < blocks * kBlockSize; ++i) {
+      buffer[i] = static_cast<std::uint8_t>(kFillerPattern[i % 8]);
+    }
+    if (!writeBuffer(context.out, first + total / kBlockSize, buffer, blocks)) return writeFailed(context.console);
     total += filled;
-    if (beyondReserved) break;  // the file grew: its next block belongs to someone else
-    if (!writeBlock(context.out, buffer.data())) return writeFailed(context.console);
-    if (filled < buffer.size()) break;
+  }
+  // All reserved blocks are written: a file that grew holds one more byte.
+  if (!atEnd && total == reserved) {
+    std::uint8_t probe;
+    const long long got = in.read(&probe, 1);
+    if (got < 0) return readFailed();
+    total += static_cast<std::uint64_t>(got);
   }
   if (total != file.byteSize) return fail(context.console, "Error file " + path + " changed size during the build.\n");
+  return 0;
+}
+
+// The free blocks up to the highest used one get the filler block, in runs
+// of consecutive blocks.
+int writeFiller(const FreeBlocksPool& pool, const Block& filler, WriteContext& context) {
+  const std::vector<const std::uint8_t*> run(kFillerRun, filler.data());
+  const std::int64_t end = std::int64_t{pool.highestUsedBlock()} + 1;
+  for (std::int64_t b = 0; b < end;) {
+    if (!pool.isFree(b)) {
+      ++b;
+      continue;
+    }
+    std::int64_t length = 1;
+    while (b + length < end && length < static_cast<std::int64_t>(kFillerRun) && pool.isFree(b + length)) ++length;
+    const auto count = static_cast<std::size_t>(length);
+    if (!context.out.writeBlocks(static_cast<std::uint64_t>(b) * kBlockSize, std::span(run.data(), count), kBlockSize)) {
+      return writeFailed(context.console);
+    }
+    b += length;
+  }
   return 0;
 }
 
@@ -71,14 +123,14 @@ int writeFileContents(const DirNode& dir, WriteContext& context) {
 }
 
 int writeDirectories(DirNode& node, WriteContext& context) {
+  std::vector<const std::uint8_t*> chain;
   const auto writeChain = [&](DirNode& dir) {
     context.console.print(".");
+    chain.clear();
+    for (const auto& block : dir.blocks) chain.push_back(block->data.data());
     for (int j = 0; j <= dir.lastAvatar; ++j) {
-      if (!context.out.seek(static_cast<std::uint64_t>(dir.avatars[j]) * kBlockSize)) {
+      if (!context.out.writeBlocks(static_cast<std::uint64_t>(dir.avatars[j]) * kBlockSize, chain, kBlockSize)) {
         return writeFailed(context.console);
-      }
-      for (const auto& block : dir.blocks) {
-        if (!writeBlock(context.out, block->data.data())) return writeFailed(context.console);
       }
     }
     return 0;
@@ -91,21 +143,17 @@ int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPoo
                FileSystem& fs, Console& console) {
   auto out = fs.createOutput(outputPath);
   if (!out) return fail(console, "Error create output file " + outputPath + "\n");
-  WriteContext context{fs, console, *out};
+  WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize)};
   if (writeDirectories(root, context) != 0) return -1;
-
   const Block filler = fillerBlock();
-  for (std::int64_t b = 0; b <= pool.highestUsedBlock(); ++b) {
-    if (!pool.isFree(b)) continue;
-    out->seek(static_cast<std::uint64_t>(b) * kBlockSize);
-    if (!writeBlock(*out, filler.data())) return writeFailed(console);
-  }
-
+  if (writeFiller(pool, filler, context) != 0) return -1;
   Block labelBlock = filler;
   std::memcpy(labelBlock.data(), label.bytes.data(), label.bytes.size());
+  const std::uint8_t* const labelBlocks[] = {labelBlock.data()};
   for (const std::int32_t block : kLabelBlocks) {
-    out->seek(static_cast<std::uint64_t>(block) * kBlockSize);
-    if (!writeBlock(*out, labelBlock.data())) return writeFailed(console);
+    if (!out->writeBlocks(static_cast<std::uint64_t>(block) * kBlockSize, labelBlocks, kBlockSize)) {
+      return writeFailed(console);
+    }
   }
   // Only a complete image replaces the output; every failure before this
   // point leaves the output path as it was.

@@ -1,10 +1,11 @@
 #pragma once
 
 // The last stage: writes the finished layout to the output file. Every write
-// is one whole 2048-byte block at a block boundary; blocks 0 to the highest
+// is of whole 2048-byte blocks at a block boundary; blocks 0 to the highest
 // used block are each written once, so the image is exactly that long.
 
 #include <string>
+#include <vector>
 
 #include "format/records.h"
 #include "layout/free_blocks_pool.h"
@@ -18,6 +19,7 @@ struct WriteContext {
   FileSystem& fs;
   Console& console;
   OutputFile& out;
+  std::vector<std::uint8_t> buffer;  // whole blocks, for copies that go through the program
 };
 
 // Starts the output and writes the tree pass, the filler pass and the label

@@ -115,6 +115,25 @@ TEST_F(ImageWriterTest, TheSameTreeGivesTheSameImageAndOutput) {
   EXPECT_EQ(block(500).substr(0, 3), "bee");
 }
 
+// Copies inside the host, whole or cut short at any byte, give the image
+// that reads and writes give.
+TEST_F(ImageWriterTest, CopiesInsideTheHostGiveTheSameImageAsReadsAndWrites) {
+  std::string image;
+  for (const std::uint64_t copyAtMost : {0, 1000, 4096, 1 << 30}) {
+    fs = FakeFileSystem();
+    fs.addFile("src/rom_tags", std::string(5000, 't'));
+    fs.addFile("src/a/big", std::string(300000, 'b'));
+    fs.addFile("src/a/exact", std::string(4096, 'e'));
+    fs.addFile("src/a/#exact", "400 600");
+    fs.addFile("src/small", "s");
+    fs.addFile("src/empty", "");
+    fs.copyAtMost(copyAtMost);
+    ASSERT_EQ(build(), 0) << console.text();
+    if (image.empty()) image = fs.image();
+    EXPECT_TRUE(fs.image() == image) << copyAtMost;
+  }
+}
+
 // Each failure of the writing stage: its message (or its silence), the exit
 // status, and the writes that happened before the build stopped. The layout
 // with -ra 1 -da 1: the file f at block 1 (2 blocks when it is 3000 bytes),
@@ -151,6 +170,32 @@ TEST_F(ImageWriterTest, EveryWriteFailureStopsTheBuildWithItsMessage) {
       {"source removed after the scan", f3000,
        [](FakeFileSystem& fs) { fs.onCreateOutput([&fs] { fs.remove("src/f"); }); }, "..Error open file src/f\n", {3}},
       {"read error", f3000, [](FakeFileSystem& fs) { fs.failReadAfter("src/f", 2048); }, "..Error read file src/f\n",
+       {3}},
+      // The host copies the whole blocks, then fails: the reads that follow
+      // meet the failure and report it.
+      {"copy that fails midway",
+       f3000,
+       [](FakeFileSystem& fs) {
+         fs.copyAtMost(1 << 20);
+         fs.failReadAfter("src/f", 2048);
+       },
+       "..Error read file src/f\n",
+       {3, 1}},
+      {"file grew before its blocks were copied",
+       f3000,
+       [](FakeFileSystem& fs) {
+         fs.copyAtMost(1 << 20);
+         fs.onCreateOutput([&fs] { fs.setContent("src/f", std::string(9000, 'g')); });
+       },
+       "..Error file src/f changed size during the build.\n",
+       {3, 1, 2}},
+      {"file shrank before its blocks were copied",
+       f3000,
+       [](FakeFileSystem& fs) {
+         fs.copyAtMost(1000);
+         fs.onCreateOutput([&fs] { fs.setContent("src/f", std::string(2000, 's')); });
+       },
+       "..Error file src/f changed size during the build.\n",
        {3, 1}},
       {"file grew", f3000, [](FakeFileSystem& fs) { fs.onCreateOutput([&fs] { fs.setContent("src/f", std::string(9000, 'g')); }); },
        "..Error file src/f changed size during the build.\n", {3, 1, 2}},
