@@ -23,6 +23,9 @@ struct DirectoryId {
   bool operator==(const DirectoryId&) const = default;
 };
 
+// The names of one directory's entries on the disc, by their folded form.
+using NamesOnDisc = std::unordered_map<std::string, std::string>;
+
 bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 class Scanner {
@@ -47,8 +50,8 @@ class Scanner {
     // of a name counts) follows from this one.
     if (c_.order == EntryOrder::Name) std::sort(names.begin(), names.end(), discNameLess);
     // The entries taken onto the disc so far, by their name as the disc
-    // compares names, and their paths.
-    std::unordered_map<std::string, std::string> onDisc;
+    // compares names.
+    NamesOnDisc onDisc;
     for (const std::string& name : names) {
       if (name.size() > kMaxNameLength) {
         return fail("Name of file(directory) " + name + " exceed max name length.\n");
@@ -83,19 +86,20 @@ class Scanner {
 
   // The console reaches an entry by its name compared without regard to
   // case, so two such names in one directory would leave one unreachable.
-  int takeName(std::unordered_map<std::string, std::string>& onDisc, const std::string& name, const std::string& path) {
-    const auto [earlier, fresh] = onDisc.try_emplace(foldName(name), path);
+  int takeName(NamesOnDisc& onDisc, const DirNode& dir, const std::string& name) {
+    const auto [earlier, fresh] = onDisc.try_emplace(foldName(name), name);
     if (fresh) return 0;
-    return fail("Error file " + path + " has the same name as " + earlier->second + " on the disc.\n");
+    return fail("Error file " + dir.path + name + " has the same name as " + dir.path + earlier->second +
+                " on the disc.\n");
   }
 
   int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info,
-                       std::unordered_map<std::string, std::string>& onDisc) {
+                       NamesOnDisc& onDisc) {
     const DirectoryId id{info.device, info.inode};
     if (std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end()) {
       return fail("Error directory " + path + "/ loops back to a parent directory.\n");
     }
-    if (takeName(onDisc, name, path) != 0) return -1;
+    if (takeName(onDisc, dir, name) != 0) return -1;
     DirNode& child = appendChild(dir, newDirNode(c_.ids, c_.dirAvatars));
     child.name = name;
     child.path = path + "/";
@@ -105,12 +109,11 @@ class Scanner {
     return result;
   }
 
-  int addFile(DirNode& dir, const std::string& name, std::uint64_t size,
-              std::unordered_map<std::string, std::string>& onDisc) {
+  int addFile(DirNode& dir, const std::string& name, std::uint64_t size, NamesOnDisc& onDisc) {
     const std::uint32_t byteSize = static_cast<std::uint32_t>(size);
     const std::int32_t blockCount = static_cast<std::int32_t>((size + kBlockSize - 1) / kBlockSize);
-    if (name[0] != '#') {
-      if (takeName(onDisc, name, dir.path + name) != 0) return -1;
+    if (name.empty() || name[0] != '#') {
+      if (takeName(onDisc, dir, name) != 0) return -1;
       auto record = newFileRecord(c_.ids);
       record->name = name;
       record->byteSize = byteSize;
