@@ -9,14 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/console.h"
-
 namespace vornel {
-
-void StdoutConsole::print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 namespace {
 
