@@ -45,21 +45,30 @@ void FreeRunIndex::clear() {
   }
   for (std::size_t w = 0; w < leaves_; ++w) nodes_[leaves_ + w] = leaf(words_[w]);
   for (std::size_t i = leaves_ - 1; i >= 1; --i) combine(i);
+  changed_.clear();
 }
 
 void FreeRunIndex::markOwned(std::int64_t block) {
   const auto word = static_cast<std::size_t>(block / kWordBits);
   words_[word] &= ~(1ULL << (block % kWordBits));
-  std::size_t i = leaves_ + word;
-  nodes_[i] = leaf(words_[word]);
-  while (i > 1) combine(i /= 2);
+  if (changed_.empty() || changed_.back() != word) changed_.push_back(word);
+  if (changed_.size() >= leaves_) refresh();  // keeps the list short whatever the order of the blocks
+}
+
+void FreeRunIndex::refresh() const {
+  for (const std::size_t word : changed_) {
+    std::size_t i = leaves_ + word;
+    nodes_[i] = leaf(words_[word]);
+    while (i > 1) combine(i /= 2);
+  }
+  changed_.clear();
 }
 
 FreeRunIndex::Node FreeRunIndex::leaf(std::uint64_t bits) {
   return {std::countr_one(bits), std::countl_one(bits), longestRun(bits)};
 }
 
-void FreeRunIndex::combine(std::size_t i) {
+void FreeRunIndex::combine(std::size_t i) const {
   // Free blocks at the start of a range run on into its right half only when
   // the left half is free throughout, and the same for the end.
   const std::int32_t half = halfLength(i);
@@ -75,6 +84,7 @@ std::int32_t FreeRunIndex::halfLength(std::size_t i) const {
 }
 
 std::int64_t FreeRunIndex::firstFit(std::int64_t n) const {
+  refresh();
   if (n <= 0 || nodes_[1].longest < n) return -1;
   // Go down towards the lowest run: in the left half, else across the middle,
   // else in the right half.

@@ -9,7 +9,9 @@ namespace vornel {
 // walking the owned blocks before it. Blocks are kept as bits, 64 to a word,
 // under a tree that records, for every range of words, the free blocks at
 // its start, at its end and in its longest run: a search goes down one path
-// of the tree, and marking a block owned updates one path.
+// of the tree. Marking a block owned only clears its bit; the tree catches up
+// at the next search, once per changed word, so owning a long run costs one
+// update per 64 blocks.
 class FreeRunIndex {
  public:
   explicit FreeRunIndex(std::int64_t size);
@@ -27,16 +29,20 @@ class FreeRunIndex {
     std::int32_t longest = 0;  // the longest run of free blocks in it
   };
 
+  // Updates the leaves of the words changed since the last search, and the
+  // nodes above them.
+  void refresh() const;
   static Node leaf(std::uint64_t bits);
   // Node i from its two halves.
-  void combine(std::size_t i);
+  void combine(std::size_t i) const;
   // The number of blocks in each half of node i's range.
   std::int32_t halfLength(std::size_t i) const;
 
   std::int64_t size_;
   std::size_t leaves_;                // words, rounded up to a power of two
   std::vector<std::uint64_t> words_;  // bit i of word w: block 64w + i is free
-  std::vector<Node> nodes_;           // node 1 is the root; leaf w is leaves_ + w
+  mutable std::vector<Node> nodes_;   // node 1 is the root; leaf w is leaves_ + w
+  mutable std::vector<std::size_t> changed_;  // words whose leaf is out of date
 };
 
 }  // namespace vornel
