@@ -28,6 +28,7 @@ Usage: bench/bench.py [--build DIR] [--work DIR] [--rounds N]
 
 import argparse
 import bisect
+import fcntl
 import itertools
 import os
 import random
@@ -35,6 +36,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -111,12 +113,20 @@ TREES = {"disc": make_disc, "many": make_many, "dirs": make_dirs, "holes": make_
 
 
 def tree(work, name):
-    """The source tree, made once and kept: a stamp marks a complete tree."""
+    """The source tree, made once and kept: a stamp marks a complete tree.
+    A lock keeps two runs from making the same tree at once."""
     src = os.path.join(work, "trees", name)
     stamp = src + ".done"
     key = "%s %d" % (RECIPE, SEED)
-    if os.path.exists(stamp) and open(stamp).read() == key:
-        return src
+    os.makedirs(os.path.dirname(src), exist_ok=True)
+    with open(os.path.join(work, "trees.lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (os.path.exists(stamp) and open(stamp).read() == key):
+            generate(src, stamp, key, name)
+    return src
+
+
+def generate(src, stamp, key, name):
     print("== generating the tree %s in %s" % (name, src), flush=True)
     shutil.rmtree(src, ignore_errors=True)
     os.makedirs(src)
@@ -124,7 +134,6 @@ def tree(work, name):
     TREES[name](src, rng, rng.randbytes(1 << 20))
     with open(stamp, "w") as f:
         f.write(key)
-    return src
 
 
 def source_files(src):
@@ -225,11 +234,9 @@ def seconds(value):
     return "-" if value is None else "%.3f" % value
 
 
-def bench_tree(args, name):
+def bench_tree(args, name, out):
     src = tree(args.work, name)
     files = [] if name == "dirs" else source_files(src)
-    out = os.path.join(args.work, "out")
-    os.makedirs(out, exist_ok=True)
     image, copy = os.path.join(out, name + ".iso"), os.path.join(out, name + ".cat")
     vornel = os.path.join(args.build, "vornel")
     rounds = args.holes_rounds if name == "holes" else args.rounds
@@ -303,8 +310,13 @@ def main():
     for name in names:
         tree(args.work, name)
     print("== %s, load average %s" % (os.path.join(args.build, "vornel"), " ".join(load())), flush=True)
-    for name in names:
-        bench_tree(args, name)
+    # Images and copies go to a folder of this run's own, beside the trees.
+    out = tempfile.mkdtemp(prefix="out-", dir=args.work)
+    try:
+        for name in names:
+            bench_tree(args, name, out)
+    finally:
+        shutil.rmtree(out, ignore_errors=True)
     if not args.no_largest:
         print("largest image: " + largest_image_peak(args), flush=True)
     print("== load average %s" % " ".join(load()), flush=True)
