@@ -11,6 +11,7 @@ constexpr std::int64_t kWordBits = 64;
 
 // The longest run of set bits in a word.
 std::int32_t longestRun(std::uint64_t bits) {
+  if (bits == ~0ULL) return kWordBits;
   std::int32_t length = 0;
   for (; bits != 0; bits &= bits << 1) ++length;
   return length;
@@ -33,7 +34,8 @@ FreeRunIndex::FreeRunIndex(std::int64_t size)
     : size_(size),
       leaves_(std::bit_ceil(static_cast<std::size_t>((size + kWordBits - 1) / kWordBits))),
       words_(leaves_),
-      nodes_(2 * leaves_) {
+      nodes_(2 * leaves_),
+      isChanged_(leaves_) {
   clear();
 }
 
@@ -46,17 +48,21 @@ void FreeRunIndex::clear() {
   for (std::size_t w = 0; w < leaves_; ++w) nodes_[leaves_ + w] = leaf(words_[w]);
   for (std::size_t i = leaves_ - 1; i >= 1; --i) combine(i);
   changed_.clear();
+  std::fill(isChanged_.begin(), isChanged_.end(), false);
 }
 
 void FreeRunIndex::markOwned(std::int64_t block) {
   const auto word = static_cast<std::size_t>(block / kWordBits);
   words_[word] &= ~(1ULL << (block % kWordBits));
-  if (changed_.empty() || changed_.back() != word) changed_.push_back(word);
-  if (changed_.size() >= leaves_) refresh();  // keeps the list short whatever the order of the blocks
+  if (!isChanged_[word]) {
+    isChanged_[word] = true;
+    changed_.push_back(word);
+  }
 }
 
 void FreeRunIndex::refresh() const {
   for (const std::size_t word : changed_) {
+    isChanged_[word] = false;
     std::size_t i = leaves_ + word;
     nodes_[i] = leaf(words_[word]);
     while (i > 1) combine(i /= 2);

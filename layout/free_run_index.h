@@ -42,7 +42,8 @@ class FreeRunIndex {
   std::size_t leaves_;                // words, rounded up to a power of two
   std::vector<std::uint64_t> words_;  // bit i of word w: block 64w + i is free
   mutable std::vector<Node> nodes_;   // node 1 is the root; leaf w is leaves_ + w
-  mutable std::vector<std::size_t> changed_;  // words whose leaf is out of date
+  mutable std::vector<std::size_t> changed_;  // words whose leaf is out of date, each once
+  mutable std::vector<bool> isChanged_;       // per word: listed in changed_
 };
 
 }  // namespace vornel
