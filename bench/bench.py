@@ -18,9 +18,10 @@ into one file. Per tree it prints the medians of the build's wall time, of the
 copy, of the per-round ratio build / copy, of the scan, the layout stages and
 the writer, and the highest peak resident memory of the rounds. The stage
 times come from the status lines, which the program flushes as it prints
-them, timestamped as they arrive through a pipe. Every image is checked
-against its source tree once its round is timed. Last, bench/largest_image.sh
-runs and its peak memory is printed with the rest.
+them, timestamped as they arrive through a pipe. Every image is checked once
+its round is timed: against its source tree with vornel-inspect --compare
+when the build folder has it, else whole with the image reader. Last,
+bench/largest_image.sh runs and its peak memory is printed with the rest.
 
 Usage: bench/bench.py [--build DIR] [--work DIR] [--rounds N]
                       [--holes-rounds N] [--trees disc,many,...] [--no-largest]
@@ -178,7 +179,7 @@ STAGES = ("scan", "layout", "writer")
 
 
 def run_build(vornel, src, image):
-    """Builds the image; returns wall seconds, stage times, peak KiB, output."""
+    """Builds the image; returns wall seconds, stage times and peak KiB."""
     read_end, write_end = os.pipe()
     actions = [(os.POSIX_SPAWN_DUP2, write_end, 1), (os.POSIX_SPAWN_CLOSE, read_end)]
     begin = time.perf_counter()
@@ -193,10 +194,10 @@ def run_build(vornel, src, image):
     _, status, usage = os.wait4(pid, 0)
     wall = time.perf_counter() - begin
     os.close(read_end)
-    output = "".join(text for _, text in chunks)
     if os.waitstatus_to_exitcode(status) != 0:
+        output = "".join(text for _, text in chunks)
         sys.exit("the build of %s failed:\n%s" % (src, output[-2000:]))
-    return wall, stage_times(chunks), usage.ru_maxrss, output
+    return wall, stage_times(chunks), usage.ru_maxrss
 
 
 def run_cat(src, files, copy):
@@ -209,18 +210,22 @@ def run_cat(src, files, copy):
     return time.perf_counter() - begin
 
 
-def check_image(build, src, image):
-    """Checks the image against its source tree: with vornel-inspect when it
-    is built, else with the whole-image check of the image reader."""
+def checker_of(build):
+    """vornel-inspect when it is built, else the image reader's program."""
     inspect = os.path.join(build, "vornel-inspect")
-    if os.path.exists(inspect):
-        command = [inspect, "--compare", src, image]
-    else:
-        command = [os.path.join(build, "writer", "vornel_read_image"), image]
+    return inspect if os.path.exists(inspect) else os.path.join(build, "writer", "vornel_read_image")
+
+
+def check_image(build, src, image):
+    """Checks the image: block by block against its source tree with
+    vornel-inspect --compare, else whole, with the image reader."""
+    checker = checker_of(build)
+    command = [checker, "--compare", src, image] if checker.endswith("vornel-inspect") else [checker, image]
     result = subprocess.run(command, capture_output=True, text=True)
     if result.returncode != 0:
-        sys.exit("the image %s does not match %s (%s):\n%s%s" %
-                 (image, src, " ".join(command), result.stdout[-2000:], result.stderr[-2000:]))
+        verdict = "could not be compared with" if result.returncode == 2 else "does not match"
+        sys.exit("the image %s %s %s (%s):\n%s%s" %
+                 (image, verdict, src, " ".join(command), result.stdout[-2000:], result.stderr[-2000:]))
     return os.path.basename(command[0])
 
 
@@ -234,41 +239,38 @@ def seconds(value):
     return "-" if value is None else "%.3f" % value
 
 
+def remove(*paths):
+    for path in paths:
+        if os.path.exists(path):
+            os.remove(path)
+
+
 def bench_tree(args, name, out):
+    """Runs the rounds of one tree and prints its line of figures."""
     src = tree(args.work, name)
     files = [] if name == "dirs" else source_files(src)
     image, copy = os.path.join(out, name + ".iso"), os.path.join(out, name + ".cat")
-    vornel = os.path.join(args.build, "vornel")
     rounds = args.holes_rounds if name == "holes" else args.rounds
-    runs = []
+    walls, cats, ratios, peaks, stages = [], [], [], [], {stage: [] for stage in STAGES}
     for _ in range(rounds):
-        for path in (image, copy):
-            if os.path.exists(path):
-                os.remove(path)
-        wall, stages, rss, _ = run_build(vornel, src, image)
+        remove(image, copy)
+        wall, times, peak = run_build(os.path.join(args.build, "vornel"), src, image)
         cat = run_cat(src, files, copy) if files else None
         checker = check_image(args.build, src, image)
-        runs.append((wall, stages, rss, cat))
-    for path in (image, copy):
-        if os.path.exists(path):
-            os.remove(path)
-    cats = [r[3] for r in runs if r[3] is not None]
-    row = {
-        "build": median([r[0] for r in runs]),
-        "cat": median(cats),
-        "ratio": median([r[0] / r[3] for r in runs if r[3]]),
-        "peak": max(r[2] for r in runs) / 1024,
-        "rounds": rounds,
-        "checker": checker,
-    }
-    for stage in STAGES:
-        row[stage] = median([r[1][stage] for r in runs if stage in r[1]])
+        walls.append(wall)
+        peaks.append(peak)
+        if cat is not None:
+            cats.append(cat)
+            ratios.append(wall / cat)
+        for stage, seconds_taken in times.items():
+            stages[stage].append(seconds_taken)
+    remove(image, copy)
+    ratio = median(ratios)
     print("%-6s build %s s, cat %s s, build/cat %s, scan %s s, layout %s s, writer %s s, peak %.1f MiB "
           "(%d rounds, checked with %s)" %
-          (name, seconds(row["build"]), seconds(row["cat"]), "-" if row["ratio"] is None else "%.2f" % row["ratio"],
-           seconds(row["scan"]), seconds(row["layout"]), seconds(row["writer"]), row["peak"], rounds, checker),
-          flush=True)
-    return row
+          (name, seconds(median(walls)), seconds(median(cats)), "-" if ratio is None else "%.2f" % ratio,
+           seconds(median(stages["scan"])), seconds(median(stages["layout"])), seconds(median(stages["writer"])),
+           max(peaks) / 1024, rounds, checker), flush=True)
 
 
 def largest_image_peak(args):
@@ -304,8 +306,9 @@ def main():
     unknown = [n for n in names if n not in TREES]
     if unknown:
         parser.error("unknown tree: " + ", ".join(unknown))
-    if not os.access(os.path.join(args.build, "vornel"), os.X_OK):
-        parser.error("no vornel in %s: build it first (cmake -DCMAKE_BUILD_TYPE=Release)" % args.build)
+    for program in (os.path.join(args.build, "vornel"), checker_of(args.build)):
+        if not os.access(program, os.X_OK):
+            parser.error("no %s: build it first (cmake -DCMAKE_BUILD_TYPE=Release)" % program)
 
     for name in names:
         tree(args.work, name)
