@@ -24,9 +24,9 @@ class StdoutConsole : public Console {
 
   void print(std::string_view text) override;
 
+ private:
   static constexpr std::chrono::milliseconds kDotDelay{50};
 
- private:
   void flushDots();
 
   std::mutex mutex_;

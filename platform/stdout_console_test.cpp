@@ -1,6 +1,5 @@
 #include "platform/stdout_console.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
