@@ -19,8 +19,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
 
-echo "== building the tool (Release) in $build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+echo "== building the tool in $build"
+# A new folder gets a Release build; an existing one keeps its own settings.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
 cmake --build "$build" -j2 --target vornel vornel_read_image >/dev/null
 
 if [ ! -x /usr/bin/time ]; then

@@ -1,5 +1,6 @@
 #include "driver/build.h"
 #include "platform/posix_file_system.h"
+#include "platform/stdout_console.h"
 
 int main(int argc, char** argv) {
   vornel::PosixFileSystem fs;

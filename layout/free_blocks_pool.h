@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "layout/free_run_index.h"
+
 namespace vornel {
 
 inline constexpr std::int32_t kPoolSize = 330000;  // blocks of the largest image
@@ -21,6 +23,9 @@ class FreeBlocksPool {
   std::int32_t owner(std::int64_t block) const { return entries_[static_cast<std::size_t>(block)]; }
   // Marks a free block as owned by id.
   void own(std::int64_t block, std::int32_t id);
+  // The lowest block b at which blocks b to b + n - 1 are all free, or -1:
+  // the block a scan from block 0 would find, without the scan.
+  std::int64_t firstFit(std::int64_t n) const;
   // Every block below this one is owned; kPoolSize when the pool is full.
   std::int32_t lowestFreeBlock() const { return lowestFree_; }
   // The highest owned block; -1 while nothing is owned.
@@ -28,6 +33,7 @@ class FreeBlocksPool {
 
  private:
   std::vector<std::int32_t> entries_;
+  FreeRunIndex runs_{kPoolSize};
   std::int32_t lowestFree_ = 0;
   std::int32_t highestUsed_ = -1;
 };

@@ -59,34 +59,13 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
   return 0;
 }
 
-namespace {
-
-// The lowest block b at which blocks b to b + n - 1 are all free, or -1.
-// Blocks below the lowest free block are all owned, so the search starts
-// there and finds the same run a scan from block 0 would.
-std::int64_t firstFit(const FreeBlocksPool& pool, std::int64_t n) {
-  std::int64_t start = -1;
-  std::int64_t length = 0;
-  for (std::int64_t b = pool.lowestFreeBlock(); b < kPoolSize; ++b) {
-    if (!pool.isFree(b)) {
-      length = 0;
-      continue;
-    }
-    if (length == 0) start = b;
-    if (++length == n) return start;
-  }
-  return -1;
-}
-
-}  // namespace
-
 int placeFiles(DirNode& root, FreeBlocksPool& pool, Console& console) {
   return preOrderWalk(root, [&](DirNode& dir) {
     for (auto& file : dir.files) {
       if (file->placed) continue;
       // An empty file owns no block; its avatar stays -1.
       if (file->blockCount > 0) {
-        const std::int64_t start = firstFit(pool, file->blockCount);
+        const std::int64_t start = pool.firstFit(file->blockCount);
         if (start < 0) return fail(console, "Error place file " + file->name + " in free blocks pool.\n");
         for (std::int64_t k = 0; k < file->blockCount; ++k) pool.own(start + k, file->id);
         file->avatars[0] = start;

@@ -20,12 +20,6 @@ inline int fail(Console& console, std::string_view message) {
   return -1;
 }
 
-// Standard output, flushed after every print.
-class StdoutConsole : public Console {
- public:
-  void print(std::string_view text) override;
-};
-
 // Collects the text in memory, for tests.
 class StringConsole : public Console {
  public:

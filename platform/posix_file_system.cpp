@@ -16,14 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/console.h"
-
 namespace vornel {
-
-void StdoutConsole::print(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
 
 namespace {
 

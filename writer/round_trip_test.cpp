@@ -4,7 +4,10 @@
 // twice, the filler in every block that nothing owns.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
@@ -12,6 +15,7 @@
 
 #include "driver/build.h"
 #include "platform/fake_file_system.h"
+#include "platform/posix_file_system.h"
 #include "writer/image_reader.h"
 
 namespace vornel {
@@ -25,6 +29,7 @@ struct Expected {
   };
   std::map<std::string, Dir> dirs{{"", {}}};
   std::map<std::string, std::string> contents;
+  std::map<std::string, std::string> sources;  // every file, placement files too
 };
 
 std::string join(const std::string& dir, const std::string& name) { return dir.empty() ? name : dir + "/" + name; }
@@ -40,6 +45,7 @@ class TreeGenerator {
 
   void file(const std::string& dir, const std::string& name, std::string content) {
     fs_.addFile("src/" + join(dir, name), content);
+    expected_.sources[join(dir, name)] = content;
     if (name[0] == '#') return;
     expected_.dirs[dir].files.push_back(name);
     expected_.contents[join(dir, name)] = std::move(content);
@@ -98,15 +104,24 @@ struct BuildRun {
   std::string image;
 };
 
+BuildRun build(FileSystem& fs, const std::string& source, const std::string& output,
+               const std::vector<std::string>& options = {}) {
+  std::vector<const char*> argv = {"vornel", "-in", source.c_str(), "-out", output.c_str()};
+  for (const auto& option : options) argv.push_back(option.c_str());
+  StringConsole console;
+  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
+  return {status, console.text(), {}};
+}
+
 BuildRun build(unsigned seed, const std::vector<std::string>& options, Expected& expected) {
   FakeFileSystem fs;
   generate(seed, fs, expected);
   // The expected entries are listed in the order the generator makes them.
-  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso", "-order", "disk"};
-  for (const auto& option : options) argv.push_back(option.c_str());
-  StringConsole console;
-  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
-  return {status, console.text(), fs.image()};
+  std::vector<std::string> inGeneratedOrder = {"-order", "disk"};
+  inGeneratedOrder.insert(inGeneratedOrder.end(), options.begin(), options.end());
+  BuildRun run = build(fs, "src", "out.iso", inGeneratedOrder);
+  run.image = fs.image();
+  return run;
 }
 
 struct Variant {
@@ -173,6 +188,56 @@ TEST(RoundTripTest, SameTreeAndOptionsGiveTheSameImageAndText) {
   ImageTree tree;
   ASSERT_EQ(readImage(a.image, tree), "");
   EXPECT_EQ(tree.volumeLabel, "ROUND TRIP");
+}
+
+// Adds the tree under dir on disk to the in-memory file system, in the
+// order the host lists it, so that both give the entries in the same order.
+void mirror(PosixFileSystem& posix, const std::string& dir, const Expected& expected, const std::string& relative,
+            FakeFileSystem& fake) {
+  std::vector<std::string> names;
+  ASSERT_TRUE(posix.listDirectory(dir + "/", names));
+  for (const auto& name : names) {
+    const std::string path = join(relative, name);
+    if (expected.sources.count(path) != 0) {
+      fake.addFile("src/" + path, expected.sources.at(path));
+    } else {
+      fake.addDirectory("src/" + path);
+      mirror(posix, dir + "/" + name, expected, path, fake);
+    }
+  }
+}
+
+// The same tree on disk, through the host's file services, and in memory,
+// through plain reads and writes, gives the same image byte for byte.
+TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
+  Expected expected;
+  FakeFileSystem generated;
+  generate(11, generated, expected);
+  std::mt19937 rng(11);
+  std::string big(3 * 1024 * 1024 + 5, '\0');  // more than any one copy buffer
+  for (char& c : big) c = static_cast<char>(rng());
+  expected.sources["wide/big.bin"] = big;
+
+  char pattern[] = "/tmp/vornel-round-trip-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path dir = pattern;
+  for (const auto& [path, unused] : expected.dirs) std::filesystem::create_directories(dir / "src" / path);
+  for (const auto& [path, content] : expected.sources) std::ofstream(dir / "src" / path, std::ios::binary) << content;
+  PosixFileSystem posix;
+  FakeFileSystem fake;
+  fake.addDirectory("src");
+  mirror(posix, (dir / "src").string(), expected, "", fake);
+
+  const BuildRun inMemory = build(fake, "src", "out.iso");
+  const BuildRun onDisk = build(posix, (dir / "src").string(), (dir / "out.iso").string());
+  std::ifstream image(dir / "out.iso", std::ios::binary);
+  const std::string written{std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>()};
+  std::filesystem::remove_all(dir);
+  ASSERT_EQ(inMemory.status, 0) << inMemory.console;
+  ASSERT_EQ(onDisk.status, 0) << onDisk.console;
+  EXPECT_EQ(onDisk.console, inMemory.console);
+  EXPECT_EQ(written.size(), fake.image().size());
+  EXPECT_TRUE(written == fake.image());
 }
 
 // The reader must see faults, or the round trips above prove nothing.

@@ -1,0 +1,65 @@
+#include "platform/stdout_console.h"
+
+#include <signal.h>
+
+#include <cstdio>
+
+namespace vornel {
+
+namespace {
+
+bool isProgress(std::string_view text) {
+  return !text.empty() && text.find_first_not_of('.') == std::string_view::npos;
+}
+
+}  // namespace
+
+StdoutConsole::StdoutConsole() {
+  // The flusher takes no signals: an interrupt must reach the thread that
+  // builds the image.
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  flusher_ = std::thread([this] { flushDots(); });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+StdoutConsole::~StdoutConsole() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  flusher_.join();
+  std::fflush(stdout);
+}
+
+void StdoutConsole::print(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (!isProgress(text)) {
+    std::fflush(stdout);
+    dotsPending_ = false;
+  } else if (!dotsPending_) {
+    dotsPending_ = true;
+    deadline_ = std::chrono::steady_clock::now() + kDotDelay;
+    wake_.notify_one();
+  }
+}
+
+void StdoutConsole::flushDots() {
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    if (!dotsPending_) {
+      wake_.wait(lock);
+    } else if (std::chrono::steady_clock::now() < deadline_) {
+      wake_.wait_until(lock, deadline_);
+    } else {
+      std::fflush(stdout);
+      dotsPending_ = false;
+    }
+  }
+}
+
+}  // namespace vornel
