@@ -201,6 +201,24 @@ std::string followLinks(std::string path) {
 
 }  // namespace
 
+PosixFileSystem::~PosixFileSystem() {
+  if (folderFd_ >= 0) ::close(folderFd_);
+}
+
+int PosixFileSystem::folderOf(const std::string& path, const char*& name) {
+  const std::size_t slash = path.rfind('/');
+  name = path.c_str();
+  if (slash == std::string::npos || slash + 1 == path.size()) return AT_FDCWD;
+  if (path.compare(0, slash + 1, folder_) != 0) {
+    if (folderFd_ >= 0) ::close(folderFd_);
+    folder_ = path.substr(0, slash + 1);
+    folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (folderFd_ < 0) return AT_FDCWD;
+  name = path.c_str() + slash + 1;
+  return folderFd_;
+}
+
 bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::string>& names) {
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) return false;
@@ -224,10 +242,12 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
 FileInfo PosixFileSystem::stat(const std::string& path) {
   struct ::stat st;
   FileInfo info;
-  if (::stat(path.c_str(), &st) != 0) {
+  const char* name = nullptr;
+  const int folder = folderOf(path, name);
+  if (::fstatat(folder, name, &st, 0) != 0) {
     const int error = errno;
     struct ::stat link;
-    const bool isLink = ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    const bool isLink = ::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode);
     if (error == ELOOP || ((error == ENOENT || error == ENOTDIR) && isLink)) {
       info.kind = FileKind::Other;  // a link that leads nowhere
     } else if (error == ENOENT) {
@@ -251,7 +271,9 @@ FileInfo PosixFileSystem::stat(const std::string& path) {
 }
 
 std::unique_ptr<InputFile> PosixFileSystem::openInput(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const char* name = nullptr;
+  const int folder = folderOf(path, name);
+  const int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   return std::make_unique<PosixInputFile>(fd);
 }

@@ -11,16 +11,14 @@ namespace vornel {
 
 namespace {
 
-using Block = std::array<std::uint8_t, kBlockSize>;
-
 // Plain copies go through a buffer of this many blocks (256 KiB): with the
 // filler and label blocks the writer holds well under 1 MiB.
 constexpr std::size_t kCopyBlocks = 128;
 // The longest run of filler blocks handed over in one write.
 constexpr std::size_t kFillerRun = 1024;
 
-Block fillerBlock() {
-  Block block;
+std::array<std::uint8_t, kBlockSize> fillerBlock() {
+  std::array<std::uint8_t, kBlockSize> block;
   fillWithPattern(block.data(), block.size());
   return block;
 }
@@ -40,10 +38,11 @@ bool writeBuffer(OutputFile& out, std::uint64_t block, const std::uint8_t* data,
 // where it can; the rest, and everything on a host that cannot, goes through
 // the buffer. Never more than blockCount blocks, whatever the file holds now;
 // a read error or a size that differs from the scanned one fails.
-int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, std::int64_t avatar,
+int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, bool fromStart, std::int64_t avatar,
                WriteContext& context) {
   const auto readFailed = [&] { return fail(context.console, "Error read file " + path + "\n"); };
-  if (!in.seek(0)) return readFailed();
+  // A file just opened reads from its start; a later copy goes back to it.
+  if (!fromStart && !in.seek(0)) return readFailed();
   const auto first = static_cast<std::uint64_t>(avatar);
   const std::uint64_t reserved = static_cast<std::uint64_t>(file.blockCount) * kBlockSize;
   const std::uint64_t wholeBlocks = file.byteSize / kBlockSize * kBlockSize;
@@ -69,9 +68,8 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, s
     if (filled == 0) break;
     const std::size_t blocks = (filled + kBlockSize - 1) / kBlockSize;
     // The rest of the last block keeps the filler pattern in its block phase.
-    for (std::size_t i = filled; i < blocks * kBlockSize; ++i) {
-      buffer[i] = static_cast<std::uint8_t>(kFillerPattern[i % 8]);
-    }
+    const std::size_t inBlock = filled % kBlockSize;
+    if (inBlock != 0) std::memcpy(buffer + filled, context.filler.data() + inBlock, kBlockSize - inBlock);
     if (!writeBuffer(context.out, first + total / kBlockSize, buffer, blocks)) return writeFailed(context.console);
     total += filled;
   }
@@ -88,8 +86,8 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, s
 
 // The free blocks up to the highest used one get the filler block, in runs
 // of consecutive blocks.
-int writeFiller(const FreeBlocksPool& pool, const Block& filler, WriteContext& context) {
-  const std::vector<const std::uint8_t*> run(kFillerRun, filler.data());
+int writeFiller(const FreeBlocksPool& pool, WriteContext& context) {
+  const std::vector<const std::uint8_t*> run(kFillerRun, context.filler.data());
   const std::int64_t end = std::int64_t{pool.highestUsedBlock()} + 1;
   for (std::int64_t b = 0; b < end;) {
     if (!pool.isFree(b)) {
@@ -116,7 +114,7 @@ int writeFileContents(const DirNode& dir, WriteContext& context) {
     auto in = context.fs.openInput(path);
     if (!in) return fail(context.console, "Error open file " + path + "\n");
     for (int i = 0; i <= file->lastAvatar; ++i) {
-      if (copyAvatar(*file, path, *in, file->avatars[i], context) != 0) return -1;
+      if (copyAvatar(*file, path, *in, i == 0, file->avatars[i], context) != 0) return -1;
     }
   }
   return 0;
@@ -143,11 +141,10 @@ int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPoo
                FileSystem& fs, Console& console) {
   auto out = fs.createOutput(outputPath);
   if (!out) return fail(console, "Error create output file " + outputPath + "\n");
-  WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize)};
+  WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize), fillerBlock()};
   if (writeDirectories(root, context) != 0) return -1;
-  const Block filler = fillerBlock();
-  if (writeFiller(pool, filler, context) != 0) return -1;
-  Block labelBlock = filler;
+  if (writeFiller(pool, context) != 0) return -1;
+  std::array<std::uint8_t, kBlockSize> labelBlock = context.filler;
   std::memcpy(labelBlock.data(), label.bytes.data(), label.bytes.size());
   const std::uint8_t* const labelBlocks[] = {labelBlock.data()};
   for (const std::int32_t block : kLabelBlocks) {
