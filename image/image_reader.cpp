@@ -536,6 +536,35 @@ std::string ImageTree::path(int directory, const std::string& name) const {
   return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
+const ImageEntry* ImageTree::entry(const std::string& path) const {
+  if (!usable || path.empty() || path[0] != '/') return nullptr;
+  int d = 0;
+  const ImageEntry* found = nullptr;
+  for (std::size_t at = 1; at <= path.size();) {
+    const std::size_t end = std::min(path.find('/', at), path.size());
+    const std::string name = path.substr(at, end - at);
+    if (d < 0) return nullptr;
+    const auto& entries = directories[d].entries;
+    const auto e = std::find_if(entries.begin(), entries.end(), [&](const ImageEntry& x) {
+      return x.name == name && x.kind() != entry::kKindLabel;
+    });
+    if (e == entries.end()) return nullptr;
+    found = &*e;
+    d = e->directory;
+    at = end + 1;
+  }
+  return found;
+}
+
+std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from, std::uint64_t size) {
+  if (from >= e.byteCount || e.avatars.empty() || e.avatars[0] < 0) return "";
+  size = std::min<std::uint64_t>(size, e.byteCount - from);
+  std::string bytes(size, '\0');
+  const std::uint64_t at = static_cast<std::uint64_t>(e.avatars[0]) * kBlockSize + from;
+  if (!file.readAt(at, reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size())) return "";
+  return bytes;
+}
+
 ImageTree readImage(ImageFile& file, bool wholeCheck) {
   ImageTree tree;
   Reader(file, tree).run(wholeCheck);

@@ -72,6 +72,8 @@ struct ImageTree {
   // "/" for the root, "/a/b" below it.
   std::string path(int directory) const;
   std::string path(int directory, const std::string& name) const;
+  // The entry at a path ("/a/b"), or null; for names without a "/".
+  const ImageEntry* entry(const std::string& path) const;
 };
 
 inline constexpr std::int64_t kMaxImageBlocks = 330000;
@@ -85,6 +87,11 @@ ImageTree readImage(ImageFile& file, bool wholeCheck);
 
 // All problems of the image (at most kMaxProblems); empty when it is sound.
 std::vector<ImageProblem> checkImage(ImageFile& file);
+
+// Bytes [from, from + size) of the first copy of a file, cut at its end;
+// empty when they cannot be read.
+std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from = 0,
+                        std::uint64_t size = UINT64_MAX);
 
 // Why a name could not be a file name on the host: empty, ".", "..", or
 // holding a "/" or a zero byte. Empty when it is fine.
