@@ -59,6 +59,7 @@ class Comparer {
     for (const std::string& name : names) {
       const FileInfo info = fs_.stat(source + "/" + name);
       if (info.kind == FileKind::Regular && name[0] == '#') continue;  // a placement file
+      if (info.kind == FileKind::Missing) continue;  // gone since the listing, or a link to nothing
       onDisk.emplace(name, info);
     }
     for (const ImageEntry& e : tree_.directories[d].entries) {
@@ -93,11 +94,10 @@ class Comparer {
       case FileKind::Directory:
         return "a directory";
       case FileKind::Other:
-        return "neither a file nor a directory";
       case FileKind::Missing:
         break;
     }
-    return "unreadable";
+    return "neither a file nor a directory";
   }
 
   // Reads the source once and every copy once, chunk by chunk.
