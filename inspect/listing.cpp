@@ -92,11 +92,11 @@ std::string listText(const ImageTree& tree) {
   std::string out = "volume label: " + escapeText(l.volumeLabel) + "\nblock count: " + std::to_string(l.blockCount) +
                     "\nroot avatars: " + joined(l.rootAvatars, " ") + "\n";
   walk(tree, [&](const Line& line) {
-    char columns[96];
-    std::snprintf(columns, sizeof columns, "%-9s \"%s\" %10lld %7lld ", line.directory ? "directory" : "file",
+    char columns[256];  // the widest line: 8 avatars of 11 characters, a type of 4 escaped bytes
+    std::snprintf(columns, sizeof columns, "%-9s \"%s\" %10lld %7lld %-15s ", line.directory ? "directory" : "file",
                   escapeText(line.type).c_str(), static_cast<long long>(line.byteCount),
-                  static_cast<long long>(line.blockCount));
-    out += columns + joined(*line.avatars, ",") + " " + escapeText(line.path) + "\n";
+                  static_cast<long long>(line.blockCount), joined(*line.avatars, ",").c_str());
+    out += columns + escapeText(line.path) + "\n";
   });
   out += std::to_string(directoryCount(tree)) + " directories, " + std::to_string(tree.fileCount) + " files, " +
          std::to_string(tree.blocksUsed) + " blocks used, " + std::to_string(tree.imageBytes) + " image bytes\n";
