@@ -37,9 +37,19 @@ std::uint64_t digest(const std::uint8_t* at) {
   return h;
 }
 
+const std::uint8_t* fillerBlock() {
+  static const Block block = [] {
+    Block b;
+    fillWithPattern(b.data(), b.size());
+    return b;
+  }();
+  return block.data();
+}
+
 // The first byte from `from` on that does not hold the filler pattern in its
 // block phase, or kBlockSize.
 std::size_t firstNonFiller(const std::uint8_t* at, std::size_t from) {
+  if (std::memcmp(at + from, fillerBlock() + from, kBlockSize - from) == 0) return kBlockSize;
   for (std::size_t i = from; i < kBlockSize; ++i) {
     if (at[i] != static_cast<std::uint8_t>(kFillerPattern[i % 8])) return i;
   }
