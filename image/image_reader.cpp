@@ -13,7 +13,7 @@ constexpr std::int64_t kBlock = static_cast<std::int64_t>(kBlockSize);
 constexpr std::int64_t kLabelCopy = 225;
 constexpr std::uint32_t kEndBits = entry::kLastInBlock | entry::kLastInDirectory;
 constexpr std::size_t kMaxDirectories = 400000;
-constexpr std::size_t kSweepBlocks = 64;  // blocks per read in the whole-image pass
+constexpr std::size_t kSweepBlocks = 256;  // blocks per read in the whole-image pass
 
 using Block = std::array<std::uint8_t, kBlockSize>;
 
@@ -62,6 +62,7 @@ struct Owner {
   int directory;  // the directory, or the directory that holds the file
   int entry;      // files: the entry index in that directory
   int copy;       // which avatar
+  int copies;     // how many avatars the record has
   std::int64_t first;
   std::int64_t count;
 };
@@ -186,8 +187,8 @@ class Reader {
                     num(at));
       }
     }
-    claim({Owner::Label, -1, -1, 0, 0, 1}, -1);
-    if (haveCopy) claim({Owner::Label, -1, -1, 1, kLabelCopy, 1}, -1);
+    claim({Owner::Label, -1, -1, 0, 2, 0, 1}, -1);
+    if (haveCopy) claim({Owner::Label, -1, -1, 1, 2, kLabelCopy, 1}, -1);
     return true;
   }
 
@@ -245,7 +246,7 @@ class Reader {
     int referenceCopy = -1;
     Block block{};
     for (std::size_t j = 0; j < avatars.size() && !t_.readError; ++j) {
-      if (!claim({Owner::Directory, d, -1, static_cast<int>(j), avatars[j], n},
+      if (!claim({Owner::Directory, d, -1, static_cast<int>(j), static_cast<int>(avatars.size()), avatars[j], n},
                  entryOffset(d) + entry::kAvatars + 4 * static_cast<std::int64_t>(j))) {
         continue;
       }
@@ -395,7 +396,7 @@ class Reader {
     if (blocks == 0) return;
     const int index = static_cast<int>(t_.directories[d].entries.size()) - 1;
     for (std::size_t j = 0; j < e.avatars.size(); ++j) {
-      claim({Owner::File, d, index, static_cast<int>(j), e.avatars[j], blocks},
+      claim({Owner::File, d, index, static_cast<int>(j), static_cast<int>(e.avatars.size()), e.avatars[j], blocks},
             e.offset + entry::kAvatars + 4 * static_cast<std::int64_t>(j));
     }
   }
@@ -476,8 +477,8 @@ class Reader {
       if (filler != kBlockSize) problem(b, filler, "filler expected in a block that nothing owns, found " + hex(at[filler]));
       return;
     }
-    hashes_[static_cast<std::size_t>(b)] = digest(at);
     const Owner& o = owners_[static_cast<std::size_t>(index)];
+    if (o.copies > 1) hashes_[static_cast<std::size_t>(b)] = digest(at);
     if (o.kind != Owner::File || b != o.first + o.count - 1 || !isFirstCopy(index)) return;
     const ImageEntry& e = t_.directories[o.directory].entries[o.entry];
     const std::size_t used = e.byteCount - static_cast<std::size_t>(o.count - 1) * kBlockSize;
