@@ -6,12 +6,13 @@
 #include <set>
 
 #include "format/bytes.h"
+#include "image/page_buffer.h"
 
 namespace vornel {
 
 namespace {
 
-constexpr std::size_t kChunk = 32 * kBlockSize;
+constexpr std::size_t kChunk = 256 * kBlockSize;
 
 // True when a copy of `bytes` bytes starting at block `avatar` lies inside the image.
 bool insideImage(std::int64_t avatar, std::uint64_t bytes, const ImageFile& image) {
@@ -121,8 +122,8 @@ class Comparer {
       out_.push_back("cannot read the source file " + source);
       return;
     }
-    std::vector<std::uint8_t> want(kChunk);
-    std::vector<std::uint8_t> got(kChunk);
+    const PageBuffer want(kChunk);
+    const PageBuffer got(kChunk);
     for (std::uint64_t at = 0; at < size && !avatars.empty(); at += kChunk) {
       const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - at));
       if (readFully(*in, want.data(), count) != static_cast<long long>(count)) {
@@ -135,12 +136,12 @@ class Comparer {
           out_.push_back("cannot read the image at byte " + std::to_string(offset));
           return;
         }
-        const auto diff = std::mismatch(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(count), got.begin());
-        if (diff.first == want.begin() + static_cast<std::ptrdiff_t>(count)) {
+        if (std::memcmp(want.data(), got.data(), count) == 0) {
           ++a;
           continue;
         }
-        const std::uint64_t byte = at + static_cast<std::uint64_t>(diff.first - want.begin());
+        const std::uint64_t byte = at + static_cast<std::uint64_t>(
+                                            std::mismatch(want.data(), want.data() + count, got.data()).first - want.data());
         out_.push_back("content differs: " + path + " at avatar " + std::to_string(*a) + ", byte " +
                        std::to_string(byte) + " (block " + std::to_string(*a + byte / kBlockSize) + ")");
         a = avatars.erase(a);
@@ -161,7 +162,7 @@ bool extractFile(const ImageEntry& e, ImageFile& image, ExtractTarget& target, s
     return false;
   }
   if (!target.createFile(e.name, error)) return false;
-  std::vector<std::uint8_t> buffer(kChunk);
+  const PageBuffer buffer(kChunk);
   for (std::uint64_t at = 0; at < e.byteCount; at += kChunk) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, e.byteCount - at));
     if (!image.readAt(static_cast<std::uint64_t>(avatar) * kBlockSize + at, buffer.data(), count)) {

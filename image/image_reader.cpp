@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/bytes.h"
+#include "image/page_buffer.h"
 
 namespace vornel {
 
@@ -13,7 +14,7 @@ constexpr std::int64_t kBlock = static_cast<std::int64_t>(kBlockSize);
 constexpr std::int64_t kLabelCopy = 225;
 constexpr std::uint32_t kEndBits = entry::kLastInBlock | entry::kLastInDirectory;
 constexpr std::size_t kMaxDirectories = 400000;
-constexpr std::size_t kSweepBlocks = 256;  // blocks per read in the whole-image pass
+constexpr std::int64_t kSweep = 256;  // blocks per read in the whole-image pass
 
 using Block = std::array<std::uint8_t, kBlockSize>;
 
@@ -449,17 +450,16 @@ class Reader {
   // after each file's last byte and in every block that nothing owns.
   void sweep() {
     hashes_.assign(static_cast<std::size_t>(blocks_), 0);
-    std::vector<std::uint8_t> buffer(kSweepBlocks * kBlockSize);
+    const PageBuffer buffer(kSweep * kBlockSize);
     for (std::int64_t b = 0; b < blocks_;) {
       if (read_[static_cast<std::size_t>(b)]) {
         ++b;
         continue;
       }
+      // Runs end at multiples of kSweep, so that reads start at page-aligned offsets.
+      const std::int64_t runEnd = std::min(blocks_, (b / kSweep + 1) * kSweep);
       std::int64_t count = 1;
-      while (count < static_cast<std::int64_t>(kSweepBlocks) && b + count < blocks_ &&
-             !read_[static_cast<std::size_t>(b + count)]) {
-        ++count;
-      }
+      while (b + count < runEnd && !read_[static_cast<std::size_t>(b + count)]) ++count;
       if (!read(b, static_cast<std::size_t>(count), buffer.data())) return;
       for (std::int64_t i = 0; i < count; ++i) examine(b + i, buffer.data() + i * kBlock);
       b += count;
