@@ -60,7 +60,7 @@ class Comparer {
     for (const std::string& name : names) {
       const FileInfo info = fs_.stat(source + "/" + name);
       if (info.kind == FileKind::Regular && name[0] == '#') continue;  // a placement file
-      if (info.kind == FileKind::Missing) continue;  // gone since the listing, or a link to nothing
+      if (info.kind == FileKind::Missing) continue;                    // gone since the listing, or a link to nothing
       onDisk.emplace(name, info);
     }
     for (const ImageEntry& e : tree_.directories[d].entries) {
@@ -140,8 +140,9 @@ class Comparer {
           ++a;
           continue;
         }
-        const std::uint64_t byte = at + static_cast<std::uint64_t>(
-                                            std::mismatch(want.data(), want.data() + count, got.data()).first - want.data());
+        const std::uint64_t byte =
+            at +
+            static_cast<std::uint64_t>(std::mismatch(want.data(), want.data() + count, got.data()).first - want.data());
         out_.push_back("content differs: " + path + " at avatar " + std::to_string(*a) + ", byte " +
                        std::to_string(byte) + " (block " + std::to_string(*a + byte / kBlockSize) + ")");
         a = avatars.erase(a);
@@ -218,7 +219,8 @@ ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarge
     if (kind == entry::kKindLabel) continue;
     const std::string path = tree.path(f.dir, e.name);
     std::string why = unusableName(e.name);
-    if (why.empty() && kind != entry::kKindFile && kind != entry::kKindDirectory) why = "neither a file nor a directory";
+    if (why.empty() && kind != entry::kKindFile && kind != entry::kKindDirectory)
+      why = "neither a file nor a directory";
     if (why.empty() && !f.names.insert(foldedName(e.name)).second) why = "the disc cannot tell it from an earlier name";
     if (why.empty() && kind == entry::kKindDirectory && e.directory < 0) why = "the directory could not be read";
     std::string error;

@@ -27,7 +27,7 @@ struct ExtractResult {
   std::vector<std::string> skipped;  // one line per entry not extracted, and why
   std::size_t files = 0;             // files and directories written
   std::size_t directories = 0;
-  bool aborted = false;              // the target could not be followed any more
+  bool aborted = false;  // the target could not be followed any more
 };
 
 // Writes one copy (the first avatar) of every file under the target's root.

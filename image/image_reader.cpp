@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <type_traits>
 
 #include "format/bytes.h"
 #include "image/page_buffer.h"
@@ -14,6 +16,9 @@ constexpr std::int64_t kBlock = static_cast<std::int64_t>(kBlockSize);
 constexpr std::int64_t kLabelCopy = 225;
 constexpr std::uint32_t kEndBits = entry::kLastInBlock | entry::kLastInDirectory;
 constexpr std::size_t kMaxDirectories = 400000;
+// Deeper than any tree whose paths the host can hold, and it keeps every
+// path, and a listing of paths, bounded.
+constexpr int kMaxDepth = 2048;
 constexpr std::int64_t kSweep = 256;  // blocks per read in the whole-image pass
 
 using Block = std::array<std::uint8_t, kBlockSize>;
@@ -82,9 +87,18 @@ class Reader {
   }
 
  private:
-  void problem(std::int64_t block, std::int64_t offset, std::string what) {
-    if (t_.problems.size() < kMaxProblems) t_.problems.push_back({block, offset, std::move(what)});
+  // Keeps the problem while fewer than kMaxProblems are kept, and counts it.
+  // `what` may be a function that makes the text, so that a text which
+  // names a path costs nothing once no more problems are kept.
+  template <typename What>
+  void problem(std::int64_t block, std::int64_t offset, What&& what) {
     ++t_.problemCount;
+    if (t_.problems.size() >= kMaxProblems) return;
+    if constexpr (std::is_invocable_v<What>) {
+      t_.problems.push_back({block, offset, what()});
+    } else {
+      t_.problems.push_back({block, offset, std::string(what)});
+    }
   }
 
   bool read(std::int64_t block, std::size_t count, std::uint8_t* into) {
@@ -114,26 +128,41 @@ class Reader {
   bool claim(Owner o, std::int64_t offsetOfAvatar) {
     const std::int64_t entryBlock = o.kind == Owner::Label ? o.first : currentBlock_;
     if (o.first < 0 || o.count > blocks_ || o.first > blocks_ - o.count) {
-      problem(entryBlock, offsetOfAvatar,
-              ownerName(o) + ": avatar " + num(o.first) + " of " + num(o.count) + " blocks lies outside the image of " +
-                  num(blocks_) + " blocks");
+      problem(entryBlock, offsetOfAvatar, [&] {
+        return ownerName(o) + ": avatar " + num(o.first) + " of " + num(o.count) +
+               " blocks lies outside the image of " + num(blocks_) + " blocks";
+      });
       return false;
     }
-    for (std::int64_t b = o.first; b < o.first + o.count; ++b) {
-      const int other = owner_[static_cast<std::size_t>(b)];
-      if (other < 0) continue;
-      const Owner& was = owners_[static_cast<std::size_t>(other)];
-      std::string what = "block " + num(b) + " is claimed by both " + ownerName(was) + " and " + ownerName(o);
-      if (o.kind == Owner::Directory && was.kind == Owner::Directory && isAncestor(was.directory, o.directory)) {
-        what += ": the directory contains itself or a parent";
-      }
-      problem(entryBlock, offsetOfAvatar, what);
+    const std::int64_t b = firstClaimed(o.first, o.first + o.count);
+    if (b >= 0) {
+      const Owner& was = owners_[static_cast<std::size_t>(owner_[static_cast<std::size_t>(b)])];
+      problem(entryBlock, offsetOfAvatar, [&] {
+        std::string what = "block " + num(b) + " is claimed by both " + ownerName(was) + " and " + ownerName(o);
+        if (o.kind == Owner::Directory && was.kind == Owner::Directory && was.directory == o.directory) {
+          what += ": two copies of the directory overlap";
+        } else if (o.kind == Owner::Directory && was.kind == Owner::Directory &&
+                   isAncestor(was.directory, o.directory)) {
+          what += ": the directory contains itself or a parent";
+        }
+        return what;
+      });
       return false;
     }
+    runs_.emplace(o.first, o.first + o.count);
     const int index = static_cast<int>(owners_.size());
     owners_.push_back(o);
     for (std::int64_t b = o.first; b < o.first + o.count; ++b) owner_[static_cast<std::size_t>(b)] = index;
     return true;
+  }
+
+  // The first claimed block in [first, end), or -1. The claimed runs are
+  // kept by their first block, so that a claim that fails costs as little as
+  // one that succeeds, however long its run.
+  std::int64_t firstClaimed(std::int64_t first, std::int64_t end) const {
+    auto next = runs_.upper_bound(first);
+    if (next != runs_.begin() && std::prev(next)->second > first) return first;
+    return next != runs_.end() && next->first < end ? next->first : -1;
   }
 
   bool isAncestor(int candidate, int d) const {
@@ -158,8 +187,8 @@ class Reader {
     const std::uint64_t wholeBlocks = size / kBlockSize;
     blocks_ = static_cast<std::int64_t>(std::min<std::uint64_t>(wholeBlocks, kMaxImageBlocks));
     if (wholeBlocks > static_cast<std::uint64_t>(kMaxImageBlocks)) {
-      problem(-1, -1, "the image is longer than the largest image of " + num(kMaxImageBlocks) +
-                          " blocks; only those are read");
+      problem(-1, -1,
+              "the image is longer than the largest image of " + num(kMaxImageBlocks) + " blocks; only those are read");
     }
     owner_.assign(static_cast<std::size_t>(blocks_), -1);
     read_.assign(static_cast<std::size_t>(blocks_), false);
@@ -183,9 +212,9 @@ class Reader {
       const auto diff = std::mismatch(use.begin(), use.end(), other.begin());
       if (diff.first != use.end()) {
         const auto offset = diff.first - use.begin();
-        problem(firstGood ? kLabelCopy : 0, offset,
-                "the label copies differ: " + hex(*diff.second) + " here, " + hex(*diff.first) + " in block " +
-                    num(at));
+        problem(
+            firstGood ? kLabelCopy : 0, offset,
+            "the label copies differ: " + hex(*diff.second) + " here, " + hex(*diff.first) + " in block " + num(at));
       }
     }
     claim({Owner::Label, -1, -1, 0, 2, 0, 1}, -1);
@@ -209,8 +238,8 @@ class Reader {
     l.rootDirId = loadBE32(b.data() + label::kRootDirId);
     if (static_cast<std::uint64_t>(std::int64_t{l.blockCount}) * kBlockSize != file_.size() || l.blockCount < 0) {
       problem(at, label::kBlockCount,
-              "blockCount " + num(l.blockCount) + " does not match the image length of " + num(
-                  static_cast<std::int64_t>(file_.size())) + " bytes");
+              "blockCount " + num(l.blockCount) + " does not match the image length of " +
+                  num(static_cast<std::int64_t>(file_.size())) + " bytes");
     }
     std::int32_t last = loadBE32(b.data() + label::kRootDirLastAvatar);
     if (last < 0 || last > 7) {
@@ -262,14 +291,15 @@ class Reader {
           decodeBlock(d, block, b, k, n);
         } else if (!differs && digest(block.data()) != reference[static_cast<std::size_t>(k)]) {
           differs = true;
-          problem(b, -1,
-                  "copy " + num(static_cast<std::int64_t>(j)) + " of directory " + t_.path(d) +
-                      " differs from its copy at block " + num(avatars[referenceCopy] + k));
+          problem(b, -1, [&] {
+            return "copy " + num(static_cast<std::int64_t>(j)) + " of directory " + t_.path(d) +
+                   " differs from its copy at block " + num(avatars[referenceCopy] + k);
+          });
         }
       }
     }
     if (referenceCopy < 0) {
-      problem(currentBlock_, -1, "directory " + t_.path(d) + " has no copy that can be read");
+      problem(currentBlock_, -1, [&] { return "directory " + t_.path(d) + " has no copy that can be read"; });
       return;
     }
     finishDirectory(d);
@@ -302,22 +332,26 @@ class Reader {
     }
     const std::size_t filler = firstNonFiller(at, static_cast<std::size_t>(end));
     if (filler != kBlockSize) {
-      problem(b, filler, "filler expected after the entries of directory " + t_.path(d) + ", found " + hex(at[filler]));
+      problem(b, filler, [&] {
+        return "filler expected after the entries of directory " + t_.path(d) + ", found " + hex(at[filler]);
+      });
     }
     if (k + 1 == n && end == static_cast<std::int32_t>(header::kSize) && !t_.directories[d].entries.empty()) {
-      problem(b, -1, "the last block of directory " + t_.path(d) + " holds no entry");
+      problem(b, -1, [&] { return "the last block of directory " + t_.path(d) + " holds no entry"; });
     }
     std::size_t off = header::kSize;
     while (off < static_cast<std::size_t>(end)) {
       if (entryCount_ >= kMaxEntries) {
-        if (entryCount_++ == kMaxEntries) problem(b, off, "more than " + num(kMaxEntries) + " entries: no more are read");
+        if (entryCount_++ == kMaxEntries)
+          problem(b, off, "more than " + num(kMaxEntries) + " entries: no more are read");
         return;
       }
       const std::size_t room = static_cast<std::size_t>(end) - off;
       const std::int32_t last = room >= entry::kAvatars ? loadBE32(at + off + entry::kLastAvatar) : 0;
       if (room < entry::kAvatars || last < 0 || last > 7 || 72 + 4 * static_cast<std::size_t>(last) > room) {
-        problem(b, off, "the entry does not fit between its offset and firstFreeByte " + num(end) +
-                            (last < 0 || last > 7 ? " (lastAvatar " + num(last) + ")" : ""));
+        problem(b, off,
+                "the entry does not fit between its offset and firstFreeByte " + num(end) +
+                    (last < 0 || last > 7 ? " (lastAvatar " + num(last) + ")" : ""));
         return;
       }
       const std::size_t size = 72 + 4 * static_cast<std::size_t>(last);
@@ -343,38 +377,40 @@ class Reader {
     const std::int32_t last = loadBE32(at + entry::kLastAvatar);
     for (std::int32_t j = 0; j <= last; ++j) e.avatars.push_back(loadBE32(at + entry::kAvatars + 4 * j));
 
-    const std::string where = "entry " + t_.path(d, e.name);
+    const auto where = [&] { return "entry " + t_.path(d, e.name); };
     const auto expect = [&](std::size_t offset, std::int64_t expected, const char* name) {
       const std::int32_t found = loadBE32(at + offset);
       if (found != expected) {
-        problem(b, off + offset, where + ": " + name + " is " + num(found) + ", not " + num(expected));
+        problem(b, off + offset,
+                [&] { return where() + ": " + name + " is " + num(found) + ", not " + num(expected); });
       }
     };
     expect(entry::kBlockSize, kBlockSize, "blockSize");
     expect(entry::kBurst, 1, "burst");
     expect(entry::kGap, 0, "gap");
     const std::uint32_t endBits = e.flags & kEndBits;
-    if ((e.flags & ~(kEndBits | 0xFFu)) != 0) problem(b, off, where + ": flags hold unknown bits");
+    if ((e.flags & ~(kEndBits | 0xFFu)) != 0) problem(b, off, [&] { return where() + ": flags hold unknown bits"; });
     if (lastOfDirectory && endBits != kEndBits) {
-      problem(b, off, where + ": the last entry of the directory is not marked last (0xC0000000)");
+      problem(b, off, [&] { return where() + ": the last entry of the directory is not marked last (0xC0000000)"; });
     } else if (!lastOfDirectory && (endBits & entry::kLastInDirectory) != 0) {
-      problem(b, off, where + ": marked last in its directory, but entries follow");
+      problem(b, off, [&] { return where() + ": marked last in its directory, but entries follow"; });
     }
     const bool first = d == 0 && t_.directories[0].entries.empty();
     const std::uint32_t kind = e.kind();
     if (first && kind != entry::kKindLabel) problem(b, off, "the root's first entry is not the label entry");
     if (kind == entry::kKindLabel) {
       if (!first) {
-        problem(b, off, where + ": a label entry that is not the root's first entry");
+        problem(b, off, [&] { return where() + ": a label entry that is not the root's first entry"; });
       } else if (e.id != t_.label.rootDirId || std::memcmp(e.type.data(), "*lbl", 4) != 0 ||
                  e.byteCount != label::kSize || e.blockCount != 1 || e.avatars != std::vector<std::int32_t>{0, 225}) {
         problem(b, off, "the label entry does not describe blocks 0 and 225 (*lbl, 132 bytes, the root's id)");
       }
     } else if (kind != entry::kKindFile && kind != entry::kKindDirectory) {
-      problem(b, off + 3, where + ": kind " + num(kind) + " is none of 2 (file), 6 (label), 7 (directory)");
+      problem(b, off + 3,
+              [&] { return where() + ": kind " + num(kind) + " is none of 2 (file), 6 (label), 7 (directory)"; });
     } else {
       const std::string bad = unusableName(e.name);
-      if (!bad.empty()) problem(b, off + entry::kName, where + ": " + bad);
+      if (!bad.empty()) problem(b, off + entry::kName, [&] { return where() + ": " + bad; });
     }
     auto& entries = t_.directories[d].entries;
     entries.push_back(std::move(e));
@@ -390,9 +426,10 @@ class Reader {
   void readFileEntry(int d, ImageEntry& e) {
     const std::int64_t blocks = (std::int64_t{e.byteCount} + kBlock - 1) / kBlock;
     if (e.blockCount != blocks) {
-      problem(e.block, e.offset + entry::kBlockCount,
-              "file " + t_.path(d, e.name) + ": blockCount " + num(e.blockCount) + " does not hold " +
-                  num(e.byteCount) + " bytes");
+      problem(e.block, e.offset + entry::kBlockCount, [&] {
+        return "file " + t_.path(d, e.name) + ": blockCount " + num(e.blockCount) + " does not hold " +
+               num(e.byteCount) + " bytes";
+      });
     }
     if (blocks == 0) return;
     const int index = static_cast<int>(t_.directories[d].entries.size()) - 1;
@@ -403,16 +440,25 @@ class Reader {
   }
 
   void readDirectoryEntry(int d, ImageEntry& e) {
-    const std::string path = t_.path(d, e.name);
-    if (std::memcmp(e.type.data(), "*dir", 4) != 0) problem(e.block, e.offset + entry::kType, path + ": type is not *dir");
+    const auto path = [&] { return t_.path(d, e.name); };
+    if (std::memcmp(e.type.data(), "*dir", 4) != 0)
+      problem(e.block, e.offset + entry::kType, [&] { return path() + ": type is not *dir"; });
     if (e.blockCount < 1 || std::int64_t{e.byteCount} != std::int64_t{e.blockCount} * kBlock) {
-      problem(e.block, e.offset + entry::kByteCount,
-              "directory " + path + ": byteCount " + num(e.byteCount) + " is not blockCount " + num(e.blockCount) +
-                  " x 2048");
+      problem(e.block, e.offset + entry::kByteCount, [&] {
+        return "directory " + path() + ": byteCount " + num(e.byteCount) + " is not blockCount " + num(e.blockCount) +
+               " x 2048";
+      });
+      return;
+    }
+    if (depth_[d] >= kMaxDepth) {
+      problem(e.block, e.offset, [&] {
+        return "directory " + path() + " lies deeper than " + num(kMaxDepth) + " levels: it is not read";
+      });
       return;
     }
     if (t_.directories.size() >= kMaxDirectories) {
-      problem(e.block, e.offset, "more than " + num(kMaxDirectories) + " directories: " + path + " is not read");
+      problem(e.block, e.offset,
+              [&] { return "more than " + num(kMaxDirectories) + " directories: " + path() + " is not read"; });
       return;
     }
     e.directory = static_cast<int>(t_.directories.size());
@@ -421,8 +467,8 @@ class Reader {
     dir.parent = d;
     dir.blockCount = e.blockCount;
     dir.avatars = e.avatars;
-    entryIndex_.resize(t_.directories.size() + 1);
-    entryIndex_[e.directory] = static_cast<int>(t_.directories[d].entries.size()) - 1;
+    entryIndex_.push_back(static_cast<int>(t_.directories[d].entries.size()) - 1);
+    depth_.push_back(depth_[d] + 1);
     t_.directories.push_back(std::move(dir));
   }
 
@@ -430,8 +476,9 @@ class Reader {
   // that the disc cannot tell apart.
   void finishDirectory(int d) {
     auto& entries = t_.directories[d].entries;
-    if (d == 0 && entries.empty()) problem(t_.label.rootAvatars.empty() ? 0 : t_.label.rootAvatars[0], -1,
-                                           "the root directory holds no label entry");
+    if (d == 0 && entries.empty())
+      problem(t_.label.rootAvatars.empty() ? 0 : t_.label.rootAvatars[0], -1,
+              "the root directory holds no label entry");
     std::vector<std::pair<std::string, std::size_t>> names;
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (entries[i].kind() != entry::kKindLabel) names.emplace_back(foldedName(entries[i].name), i);
@@ -440,8 +487,11 @@ class Reader {
     for (std::size_t i = 1; i < names.size(); ++i) {
       if (names[i].first != names[i - 1].first) continue;
       const ImageEntry& e = entries[std::max(names[i].second, names[i - 1].second)];
-      problem(e.block, e.offset + entry::kName, "entry " + t_.path(d, e.name) + ": the disc cannot tell this name "
-                                                "from another one of its directory");
+      problem(e.block, e.offset + entry::kName, [&] {
+        return "entry " + t_.path(d, e.name) +
+               ": the disc cannot tell this name "
+               "from another one of its directory";
+      });
     }
   }
 
@@ -474,7 +524,8 @@ class Reader {
     const int index = owner_[static_cast<std::size_t>(b)];
     if (index < 0) {
       const std::size_t filler = firstNonFiller(at, 0);
-      if (filler != kBlockSize) problem(b, filler, "filler expected in a block that nothing owns, found " + hex(at[filler]));
+      if (filler != kBlockSize)
+        problem(b, filler, "filler expected in a block that nothing owns, found " + hex(at[filler]));
       return;
     }
     const Owner& o = owners_[static_cast<std::size_t>(index)];
@@ -484,7 +535,8 @@ class Reader {
     const std::size_t used = e.byteCount - static_cast<std::size_t>(o.count - 1) * kBlockSize;
     const std::size_t filler = firstNonFiller(at, used);
     if (filler != kBlockSize) {
-      problem(b, filler, "filler expected after the last byte of " + ownerName(o) + ", found " + hex(at[filler]));
+      problem(b, filler,
+              [&] { return "filler expected after the last byte of " + ownerName(o) + ", found " + hex(at[filler]); });
     }
   }
 
@@ -506,9 +558,10 @@ class Reader {
       const Owner& ref = owners_[first];
       for (std::int64_t k = 0; k < o.count; ++k) {
         if (hashes_[static_cast<std::size_t>(o.first + k)] != hashes_[static_cast<std::size_t>(ref.first + k)]) {
-          problem(o.first + k, -1,
-                  "copy " + num(o.copy) + " of " + ownerName(o) + " differs from its copy at block " +
-                      num(ref.first + k));
+          problem(o.first + k, -1, [&] {
+            return "copy " + num(o.copy) + " of " + ownerName(o) + " differs from its copy at block " +
+                   num(ref.first + k);
+          });
           break;
         }
       }
@@ -520,9 +573,11 @@ class Reader {
   std::int64_t blocks_ = 0;
   std::vector<int> owner_;  // per block: index in owners_, -1 when nothing claims it
   std::vector<Owner> owners_;
+  std::map<std::int64_t, std::int64_t> runs_;  // claimed runs: first block -> end
   std::vector<bool> read_;
   std::vector<std::uint64_t> hashes_;
   std::vector<int> entryIndex_{-1};  // per directory: its entry's index in the parent
+  std::vector<int> depth_{0};        // per directory: levels below the root
   std::size_t entryCount_ = 0;
   mutable std::int64_t currentBlock_ = 0;  // the block of the entry being read, for messages
 };
@@ -537,8 +592,10 @@ std::string describe(const ImageProblem& p) {
 
 std::string ImageTree::path(int directory) const {
   if (directory <= 0) return "/";
+  std::vector<int> chain;
+  for (int d = directory; d > 0; d = directories[d].parent) chain.push_back(d);
   std::string result;
-  for (int d = directory; d > 0; d = directories[d].parent) result.insert(0, "/" + directories[d].name);
+  for (auto d = chain.rbegin(); d != chain.rend(); ++d) result += "/" + directories[*d].name;
   return result;
 }
 
@@ -556,9 +613,8 @@ const ImageEntry* ImageTree::entry(const std::string& path) const {
     const std::string name = path.substr(at, end - at);
     if (d < 0) return nullptr;
     const auto& entries = directories[d].entries;
-    const auto e = std::find_if(entries.begin(), entries.end(), [&](const ImageEntry& x) {
-      return x.name == name && x.kind() != entry::kKindLabel;
-    });
+    const auto e = std::find_if(entries.begin(), entries.end(),
+                                [&](const ImageEntry& x) { return x.name == name && x.kind() != entry::kKindLabel; });
     if (e == entries.end()) return nullptr;
     found = &*e;
     d = e->directory;

@@ -90,8 +90,7 @@ std::vector<ImageProblem> checkImage(ImageFile& file);
 
 // Bytes [from, from + size) of the first copy of a file, cut at its end;
 // empty when they cannot be read.
-std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from = 0,
-                        std::uint64_t size = UINT64_MAX);
+std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from = 0, std::uint64_t size = UINT64_MAX);
 
 // Why a name could not be a file name on the host: empty, ".", "..", or
 // holding a "/" or a zero byte. Empty when it is fine.

@@ -155,8 +155,23 @@ TEST(ImageReaderTest, ProblemsKeptAreBoundedAndAllCounted) {
   EXPECT_EQ(tree.problemCount, 3000u - 226u);
 }
 
+TEST(ImageReaderTest, DirectoriesDeeperThanAnyHostPathAreNotEntered) {
+  FakeFileSystem fs;
+  std::string path = "src";
+  for (int depth = 0; depth <= 2049; ++depth) {
+    fs.addDirectory(path);
+    path += "/d";
+  }
+  MemoryImageFile image(buildImage(fs, {"-da", "1"}));
+  const ImageTree tree = readImage(image, true);
+  EXPECT_EQ(tree.directories.size(), 2049u);
+  // The last directory's block is then one that nothing owns.
+  ASSERT_EQ(tree.problemCount, 3u);
+  EXPECT_NE(tree.problems[0].what.find("lies deeper than 2048 levels: it is not read"), std::string::npos);
+}
+
 TEST(ImageReaderTest, FilesThatAreNotImages) {
-  for (const std::string bytes : {std::string(100, 'x'), std::string(300 * kBlock, '\0')}) {
+  for (const std::string& bytes : {std::string(100, 'x'), std::string(300 * kBlock, '\0')}) {
     MemoryImageFile image(bytes);
     const ImageTree tree = readImage(image, true);
     EXPECT_FALSE(tree.usable);

@@ -54,27 +54,28 @@ TEST_F(InspectTest, ListingOfAKnownTreeIsExact) {
             "2 directories, 4 files, 12 blocks used, 1026048 image bytes\n");
   const Inspected json = inspect({"--json", "known.iso"});
   EXPECT_EQ(json.status, 0);
-  EXPECT_EQ(json.output.out,
-            "{\n"
-            "  \"label\": {\"volumeLabel\": \"CD_ROM\", \"blockCount\": 501, \"rootAvatars\": [5, 69]},\n"
-            "  \"entries\": [\n"
-            "    {\"path\": \"/\", \"kind\": \"directory\", \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, "
-            "\"avatars\": [5, 69]},\n"
-            "    {\"path\": \"/empty\", \"kind\": \"file\", \"type\": \"    \", \"byteCount\": 0, \"blockCount\": 0, "
-            "\"avatars\": [-1]},\n"
-            "    {\"path\": \"/readme.txt\", \"kind\": \"file\", \"type\": \"txt \", \"byteCount\": 30, \"blockCount\": 1, "
-            "\"avatars\": [300, 500]},\n"
-            "    {\"path\": \"/data\", \"kind\": \"directory\", \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, "
-            "\"avatars\": [6, 70]},\n"
-            "    {\"path\": \"/data/data.bin\", \"kind\": \"file\", \"type\": \"bin \", \"byteCount\": 5000, "
-            "\"blockCount\": 3, \"avatars\": [1]},\n"
-            "    {\"path\": \"/data/level1.map\", \"kind\": \"file\", \"type\": \"map \", \"byteCount\": 10, "
-            "\"blockCount\": 1, \"avatars\": [4]}\n"
-            "  ],\n"
-            "  \"summary\": {\"directories\": 2, \"files\": 4, \"blocksUsed\": 12, \"imageBytes\": 1026048},\n"
-            "  \"problems\": [\n"
-            "  ]\n"
-            "}\n");
+  EXPECT_EQ(
+      json.output.out,
+      "{\n"
+      "  \"label\": {\"volumeLabel\": \"CD_ROM\", \"blockCount\": 501, \"rootAvatars\": [5, 69]},\n"
+      "  \"entries\": [\n"
+      "    {\"path\": \"/\", \"kind\": \"directory\", \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, "
+      "\"avatars\": [5, 69]},\n"
+      "    {\"path\": \"/empty\", \"kind\": \"file\", \"type\": \"    \", \"byteCount\": 0, \"blockCount\": 0, "
+      "\"avatars\": [-1]},\n"
+      "    {\"path\": \"/readme.txt\", \"kind\": \"file\", \"type\": \"txt \", \"byteCount\": 30, \"blockCount\": 1, "
+      "\"avatars\": [300, 500]},\n"
+      "    {\"path\": \"/data\", \"kind\": \"directory\", \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, "
+      "\"avatars\": [6, 70]},\n"
+      "    {\"path\": \"/data/data.bin\", \"kind\": \"file\", \"type\": \"bin \", \"byteCount\": 5000, "
+      "\"blockCount\": 3, \"avatars\": [1]},\n"
+      "    {\"path\": \"/data/level1.map\", \"kind\": \"file\", \"type\": \"map \", \"byteCount\": 10, "
+      "\"blockCount\": 1, \"avatars\": [4]}\n"
+      "  ],\n"
+      "  \"summary\": {\"directories\": 2, \"files\": 4, \"blocksUsed\": 12, \"imageBytes\": 1026048},\n"
+      "  \"problems\": [\n"
+      "  ]\n"
+      "}\n");
 }
 
 TEST_F(InspectTest, NamesOfAnyBytesStayOnOneLineAndInValidJson) {

@@ -13,7 +13,7 @@ namespace vornel {
 class FakeImageHost : public ImageHost {
  public:
   struct Tree {
-    std::set<std::string> directories;        // "" is the extraction root
+    std::set<std::string> directories;         // "" is the extraction root
     std::map<std::string, std::string> files;  // path -> content
   };
 
