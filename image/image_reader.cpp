@@ -124,9 +124,9 @@ class Reader {
   }
 
   // Claims `count` blocks from `first` for a new owner. False, with the
-  // problem named, when the run leaves the image or meets a claimed block.
-  bool claim(Owner o, std::int64_t offsetOfAvatar) {
-    const std::int64_t entryBlock = o.kind == Owner::Label ? o.first : currentBlock_;
+  // problem named at the avatar's place (block and offset), when the run
+  // leaves the image or meets a claimed block.
+  bool claim(Owner o, std::int64_t entryBlock, std::int64_t offsetOfAvatar) {
     if (o.first < 0 || o.count > blocks_ || o.first > blocks_ - o.count) {
       problem(entryBlock, offsetOfAvatar, [&] {
         return ownerName(o) + ": avatar " + num(o.first) + " of " + num(o.count) +
@@ -217,8 +217,8 @@ class Reader {
             "the label copies differ: " + hex(*diff.second) + " here, " + hex(*diff.first) + " in block " + num(at));
       }
     }
-    claim({Owner::Label, -1, -1, 0, 2, 0, 1}, -1);
-    if (haveCopy) claim({Owner::Label, -1, -1, 1, 2, kLabelCopy, 1}, -1);
+    claim({Owner::Label, -1, -1, 0, 2, 0, 1}, 0, -1);
+    if (haveCopy) claim({Owner::Label, -1, -1, 1, 2, kLabelCopy, 1}, kLabelCopy, -1);
     return true;
   }
 
@@ -275,9 +275,10 @@ class Reader {
     std::vector<std::uint64_t> reference;
     int referenceCopy = -1;
     Block block{};
+    const auto [entryBlock, entryOffset] = entryPlace(d);
     for (std::size_t j = 0; j < avatars.size() && !t_.readError; ++j) {
       if (!claim({Owner::Directory, d, -1, static_cast<int>(j), static_cast<int>(avatars.size()), avatars[j], n},
-                 entryOffset(d) + entry::kAvatars + 4 * static_cast<std::int64_t>(j))) {
+                 entryBlock, entryOffset + entry::kAvatars + 4 * static_cast<std::int64_t>(j))) {
         continue;
       }
       const bool decode = referenceCopy < 0;
@@ -299,20 +300,18 @@ class Reader {
       }
     }
     if (referenceCopy < 0) {
-      problem(currentBlock_, -1, [&] { return "directory " + t_.path(d) + " has no copy that can be read"; });
+      problem(entryBlock, -1, [&] { return "directory " + t_.path(d) + " has no copy that can be read"; });
       return;
     }
     finishDirectory(d);
   }
 
-  std::int64_t entryOffset(int d) const {
-    if (d == 0) {
-      currentBlock_ = 0;
-      return label::kRootDirAvatars - entry::kAvatars;  // the label's avatar list
-    }
+  // Where the entry of directory d is stored (block, offset); for the root,
+  // the label, placed so that its avatar list falls where an entry's would.
+  std::pair<std::int64_t, std::int64_t> entryPlace(int d) const {
+    if (d == 0) return {0, label::kRootDirAvatars - entry::kAvatars};
     const ImageEntry& e = t_.directories[t_.directories[d].parent].entries[entryIndex_[d]];
-    currentBlock_ = e.block;
-    return e.offset;
+    return {e.block, e.offset};
   }
 
   void decodeBlock(int d, const Block& data, std::int64_t b, std::int64_t k, std::int64_t n) {
@@ -362,7 +361,6 @@ class Reader {
 
   void decodeEntry(int d, const std::uint8_t* at, std::int64_t b, std::size_t off, bool lastOfDirectory) {
     ++entryCount_;
-    currentBlock_ = b;
     ImageEntry e;
     e.block = b;
     e.offset = static_cast<std::int64_t>(off);
@@ -435,7 +433,7 @@ class Reader {
     const int index = static_cast<int>(t_.directories[d].entries.size()) - 1;
     for (std::size_t j = 0; j < e.avatars.size(); ++j) {
       claim({Owner::File, d, index, static_cast<int>(j), static_cast<int>(e.avatars.size()), e.avatars[j], blocks},
-            e.offset + entry::kAvatars + 4 * static_cast<std::int64_t>(j));
+            e.block, e.offset + entry::kAvatars + 4 * static_cast<std::int64_t>(j));
     }
   }
 
@@ -579,7 +577,6 @@ class Reader {
   std::vector<int> entryIndex_{-1};  // per directory: its entry's index in the parent
   std::vector<int> depth_{0};        // per directory: levels below the root
   std::size_t entryCount_ = 0;
-  mutable std::int64_t currentBlock_ = 0;  // the block of the entry being read, for messages
 };
 
 }  // namespace
