@@ -59,8 +59,8 @@ class Comparer {
     std::map<std::string, FileInfo> onDisk;
     for (const std::string& name : names) {
       const FileInfo info = fs_.stat(source + "/" + name);
-      if (info.kind == FileKind::Regular && name[0] == '#') continue;  // a placement file
-      if (info.kind == FileKind::Missing) continue;                    // gone since the listing, or a link to nothing
+      if (info.kind == FileKind::Regular && name.starts_with('#')) continue;  // a placement file
+      if (info.kind == FileKind::Missing) continue;  // gone since the listing, or a link to nothing
       onDisk.emplace(name, info);
     }
     for (const ImageEntry& e : tree_.directories[d].entries) {

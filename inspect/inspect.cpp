@@ -36,7 +36,7 @@ class Inspector {
     if (image == nullptr) return trouble(error);
     const ImageTree tree = readImage(*image, r.mode == Mode::Check);
     if (!tree.usable || tree.readError) {
-      for (const ImageProblem& p : tree.problems) o_.err += "vornel-inspect: " + r.image + ": " + describe(p) + "\n";
+      reportProblems(tree, r.image);
       return kTrouble;
     }
     switch (r.mode) {
@@ -60,13 +60,16 @@ class Inspector {
     return kTrouble;
   }
 
+  // The problems met while reading, on standard error.
   int reportProblems(const ImageTree& tree, const std::string& image) {
-    for (const ImageProblem& p : tree.problems) o_.err += "vornel-inspect: " + image + ": " + describe(p) + "\n";
+    for (const ImageProblem& p : tree.problems) {
+      o_.err += "vornel-inspect: " + image + ": " + escapeText(describe(p)) + "\n";
+    }
     return tree.problemCount == 0 ? kSound : kFound;
   }
 
   int check(const ImageTree& tree) {
-    for (const ImageProblem& p : tree.problems) o_.out += describe(p) + "\n";
+    for (const ImageProblem& p : tree.problems) o_.out += escapeText(describe(p)) + "\n";
     if (tree.problemCount > tree.problems.size()) {
       o_.out += "and " + std::to_string(tree.problemCount - tree.problems.size()) + " more problems\n";
     }
