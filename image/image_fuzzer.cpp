@@ -19,7 +19,11 @@
 
 namespace {
 
-using namespace vornel;
+using vornel::ExtractResult;
+using vornel::FakeImageHost;
+using vornel::ImageTree;
+using vornel::kBlockSize;
+using vornel::MemoryImageFile;
 
 constexpr std::uint64_t kLabelCopy = 225;
 
@@ -28,7 +32,7 @@ constexpr std::uint64_t kLabelCopy = 225;
 std::string imageFrom(const std::uint8_t* data, std::size_t size) {
   static const std::string filler = [] {
     std::string block(kBlockSize, '\0');
-    fillWithPattern(reinterpret_cast<std::uint8_t*>(block.data()), block.size());
+    vornel::fillWithPattern(reinterpret_cast<std::uint8_t*>(block.data()), block.size());
     return block;
   }();
   const std::size_t length = std::max<std::size_t>(size, (kLabelCopy + 1) * kBlockSize);
@@ -55,12 +59,12 @@ void requirePrintable(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   MemoryImageFile image(imageFrom(data, size));
-  const ImageTree tree = readImage(image, true);
-  require(tree.problems.size() <= kMaxProblems && tree.problems.size() <= tree.problemCount);
+  const ImageTree tree = vornel::readImage(image, true);
+  require(tree.problems.size() <= vornel::kMaxProblems && tree.problems.size() <= tree.problemCount);
   require(!tree.usable || !tree.directories.empty());
   require(tree.usable || tree.problemCount > 0);
-  requirePrintable(listText(tree));
-  const std::string json = listJson(tree);
+  requirePrintable(vornel::listText(tree));
+  const std::string json = vornel::listJson(tree);
   requirePrintable(json);
   require(json.front() == '{' && json.ends_with("}\n"));
 
@@ -68,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FakeImageHost host;
   std::string error;
   const auto target = host.openExtractRoot("out", error);
-  const ExtractResult result = extractImage(tree, image, *target);
+  const ExtractResult result = vornel::extractImage(tree, image, *target);
   require(!result.aborted);
   for (const auto& [path, content] : host.extracted("out").files) {
     require(!path.empty() && path.front() != '/' && path.find("//") == std::string::npos);
