@@ -486,9 +486,7 @@ class Reader {
       if (names[i].first != names[i - 1].first) continue;
       const ImageEntry& e = entries[std::max(names[i].second, names[i - 1].second)];
       problem(e.block, e.offset + entry::kName, [&] {
-        return "entry " + t_.path(d, e.name) +
-               ": the disc cannot tell this name "
-               "from another one of its directory";
+        return "entry " + t_.path(d, e.name) + ": the disc cannot tell this name from another one of its directory";
       });
     }
   }
