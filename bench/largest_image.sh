@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the largest image the tool can make, every one of the 330000 blocks
-# owned, and prints how long the build took and how much memory it used.
+# owned, and prints how long the build took and how much memory it used; then
+# checks the image with vornel-inspect --check and compares it with the tree
+# with --compare, beside the time of a plain read of the image.
 # A benchmark, not a test: it prints figures and fails only when the build
-# fails or the image does not read back.
+# fails or the image does not check out.
 #
 # The tree, with default options (three avatars per directory):
 #   head            224 blocks: blocks 1 to 224, before the label's copy
@@ -11,7 +13,7 @@
 #   d*/e*/f0..f19   1120 files of 294 or 295 blocks, from block 226 on
 #   d*/e*/empty     an empty file in every leaf directory
 # Files are sparse: each holds its own path and a line feed at its start,
-# which the read-back checks, and zeros after that.
+# and zeros after that.
 #
 # Usage: bench/largest_image.sh [build folder]   (default: build-bench)
 set -euo pipefail
@@ -24,7 +26,7 @@ echo "== building the tool in $build"
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" -j2 --target vornel vornel_read_image >/dev/null
+cmake --build "$build" -j2 --target vornel vornel-inspect >/dev/null
 
 if [ ! -x /usr/bin/time ]; then
   echo "== installing time"
@@ -86,7 +88,21 @@ if [ "$size" -ne 675840000 ]; then
   exit 1
 fi
 
-echo "== reading the image back"
-start=$(date +%s%N)
-"$build/writer/vornel_read_image" -markers "$image"
-echo "read-back: $((($(date +%s%N) - start) / 1000000)) ms"
+# Prints the elapsed time and the peak memory of a command: timed <name> <command...>
+timed() {
+  local name=$1
+  shift
+  local status=0
+  /usr/bin/time -v "$@" >"$work/timed.out" 2>"$work/timed.time" || status=$?
+  echo "$name: $(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/timed.time")," \
+    "maximum resident set size $(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/timed.time") KiB"
+  tail -n 3 "$work/timed.out"
+  return "$status"
+}
+
+echo "== reading the image: a plain read, then the check, each from the page cache"
+cat "$image" >/dev/null
+timed "plain read (dd, 1 MiB reads)" dd if="$image" of=/dev/null bs=1M status=none
+timed "vornel-inspect --check" "$build/vornel-inspect" --check "$image"
+echo "== comparing the image with the tree"
+timed "vornel-inspect --compare" "$build/vornel-inspect" --compare "$src" "$image"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the two fuzzers and runs each for a short, bounded time on a copy of
+# Builds the fuzzers and runs each for a short, bounded time on a copy of
 # its seed corpus, so the corpus in the repository is never modified. Fails
 # (non-zero exit) when the build fails or a fuzzer reports a crash, a
 # sanitizer error, a timeout or running out of memory.
@@ -45,7 +45,7 @@ if ! command -v clang++ >/dev/null 2>&1 || ! fuzzer_runtime; then
 fi
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DVORNEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j "$jobs" --target placement_fuzzer options_fuzzer
+cmake --build "$build" -j "$jobs" --target placement_fuzzer options_fuzzer image_fuzzer
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -71,4 +71,5 @@ run() {
 status=0
 run placement_fuzzer "$root/tree/fuzz_corpus/placement" || status=1
 run options_fuzzer "$root/driver/fuzz_corpus/options" || status=1
+run image_fuzzer "$root/image/fuzz_corpus" || status=1
 exit "$status"

@@ -1,0 +1,247 @@
+#include "image/image_compare.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "format/bytes.h"
+#include "image/page_buffer.h"
+
+namespace vornel {
+
+namespace {
+
+constexpr std::size_t kChunk = 256 * kBlockSize;
+
+// True when a copy of `bytes` bytes starting at block `avatar` lies inside the image.
+bool insideImage(std::int64_t avatar, std::uint64_t bytes, const ImageFile& image) {
+  if (avatar < 0) return false;
+  const std::uint64_t start = static_cast<std::uint64_t>(avatar) * kBlockSize;
+  return start <= image.size() && bytes <= image.size() - start;
+}
+
+// Reads up to size bytes, as many as the file still holds; -1 on an error.
+long long readFully(InputFile& in, std::uint8_t* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const long long n = in.read(buffer + got, size - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(got);
+}
+
+class Comparer {
+ public:
+  Comparer(FileSystem& fs, const ImageTree& tree, ImageFile& image, std::vector<std::string>& out)
+      : fs_(fs), tree_(tree), image_(image), out_(out) {}
+
+  void run(const std::string& root) {
+    for (const ImageProblem& p : tree_.problems) out_.push_back("image problem: " + describe(p));
+    if (!tree_.usable) return;
+    std::vector<std::pair<int, std::string>> pending{{0, root}};
+    while (!pending.empty()) {
+      const auto [d, path] = pending.back();
+      pending.pop_back();
+      compareDirectory(d, path, pending);
+    }
+  }
+
+ private:
+  void compareDirectory(int d, const std::string& source, std::vector<std::pair<int, std::string>>& pending) {
+    std::vector<std::string> names;
+    if (!fs_.listDirectory(source, names)) {
+      out_.push_back("cannot read the source directory " + source);
+      return;
+    }
+    std::map<std::string, FileInfo> onDisk;
+    for (const std::string& name : names) {
+      const FileInfo info = fs_.stat(source + "/" + name);
+      if (info.kind == FileKind::Regular && name.starts_with('#')) continue;  // a placement file
+      if (info.kind == FileKind::Missing) continue;  // gone since the listing
+      onDisk.emplace(name, info);
+    }
+    for (const ImageEntry& e : tree_.directories[d].entries) {
+      const bool isFile = e.kind() == entry::kKindFile;
+      if (!isFile && e.kind() != entry::kKindDirectory) continue;
+      const std::string path = tree_.path(d, e.name);
+      const auto found = onDisk.find(e.name);
+      if (found == onDisk.end()) {
+        out_.push_back("only in the image: " + path);
+        continue;
+      }
+      const FileInfo info = found->second;
+      onDisk.erase(found);
+      const std::string sourcePath = source + "/" + e.name;
+      const FileKind want = isFile ? FileKind::Regular : FileKind::Directory;
+      if (info.kind != want) {
+        out_.push_back("kind differs: " + path + " is a " + (isFile ? "file" : "directory") + " in the image, " +
+                       kindName(info.kind) + " in the source");
+      } else if (isFile) {
+        compareFile(e, path, sourcePath, info.size);
+      } else if (e.directory >= 0) {
+        pending.emplace_back(e.directory, sourcePath);
+      }
+    }
+    for (const auto& [name, info] : onDisk) out_.push_back("only in the source: " + tree_.path(d, name));
+  }
+
+  static std::string kindName(FileKind kind) {
+    switch (kind) {
+      case FileKind::Regular:
+        return "a file";
+      case FileKind::Directory:
+        return "a directory";
+      case FileKind::Unreadable:
+        return "unreadable";
+      case FileKind::Other:
+      case FileKind::Missing:
+        break;
+    }
+    return "neither a file nor a directory";
+  }
+
+  // Reads the source once and every copy once, chunk by chunk.
+  void compareFile(const ImageEntry& e, const std::string& path, const std::string& source, std::uint64_t size) {
+    if (size != e.byteCount) {
+      out_.push_back("size differs: " + path + " has " + std::to_string(e.byteCount) + " bytes in the image, " +
+                     std::to_string(size) + " in the source");
+      return;
+    }
+    if (size == 0) return;
+    std::vector<std::int32_t> avatars;
+    for (const std::int32_t a : e.avatars) {
+      if (insideImage(a, size, image_)) {
+        avatars.push_back(a);
+      } else {
+        out_.push_back("content differs: " + path + " has its avatar " + std::to_string(a) + " outside the image");
+      }
+    }
+    const auto in = fs_.openInput(source);
+    if (in == nullptr) {
+      out_.push_back("cannot read the source file " + source);
+      return;
+    }
+    const PageBuffer want(kChunk);
+    const PageBuffer got(kChunk);
+    for (std::uint64_t at = 0; at < size && !avatars.empty(); at += kChunk) {
+      const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, size - at));
+      if (readFully(*in, want.data(), count) != static_cast<long long>(count)) {
+        out_.push_back("cannot read the source file " + source);
+        return;
+      }
+      for (auto a = avatars.begin(); a != avatars.end();) {
+        const std::uint64_t offset = static_cast<std::uint64_t>(*a) * kBlockSize + at;
+        if (!image_.readAt(offset, got.data(), count)) {
+          out_.push_back("cannot read the image at byte " + std::to_string(offset));
+          return;
+        }
+        if (std::memcmp(want.data(), got.data(), count) == 0) {
+          ++a;
+          continue;
+        }
+        const std::uint64_t byte =
+            at +
+            static_cast<std::uint64_t>(std::mismatch(want.data(), want.data() + count, got.data()).first - want.data());
+        out_.push_back("content differs: " + path + " at avatar " + std::to_string(*a) + ", byte " +
+                       std::to_string(byte) + " (block " + std::to_string(*a + byte / kBlockSize) + ")");
+        a = avatars.erase(a);
+      }
+    }
+  }
+
+  FileSystem& fs_;
+  const ImageTree& tree_;
+  ImageFile& image_;
+  std::vector<std::string>& out_;
+};
+
+bool extractFile(const ImageEntry& e, ImageFile& image, ExtractTarget& target, std::string& error) {
+  const std::int64_t avatar = e.avatars.empty() ? -1 : e.avatars[0];
+  if (e.byteCount > 0 && !insideImage(avatar, e.byteCount, image)) {
+    error = "its first copy lies outside the image";
+    return false;
+  }
+  if (!target.createFile(e.name, error)) return false;
+  const PageBuffer buffer(kChunk);
+  for (std::uint64_t at = 0; at < e.byteCount; at += kChunk) {
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, e.byteCount - at));
+    if (!image.readAt(static_cast<std::uint64_t>(avatar) * kBlockSize + at, buffer.data(), count)) {
+      error = "cannot read the image";
+      target.closeFile(error);
+      return false;
+    }
+    if (!target.writeFile(buffer.data(), count, error)) {
+      target.closeFile(error);
+      return false;
+    }
+  }
+  return target.closeFile(error);
+}
+
+}  // namespace
+
+std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir, const ImageTree& tree,
+                                         ImageFile& image) {
+  std::vector<std::string> differences;
+  Comparer(fs, tree, image, differences).run(dir);
+  return differences;
+}
+
+std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir, ImageFile& image) {
+  return compareWithTree(fs, dir, readImage(image, false), image);
+}
+
+ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarget& target) {
+  ExtractResult result;
+  if (!tree.usable) return result;
+  struct Frame {
+    int dir;
+    std::size_t next = 0;
+    std::set<std::string> names;  // folded, as the disc compares them
+  };
+  std::vector<Frame> stack{{0, 0, {}}};
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const std::vector<ImageEntry>& entries = tree.directories[f.dir].entries;
+    if (f.next == entries.size()) {
+      stack.pop_back();
+      std::string error;
+      if (!stack.empty() && !target.leaveDirectory(error)) {
+        result.skipped.push_back("cannot go on: " + error);
+        result.aborted = true;
+        return result;
+      }
+      continue;
+    }
+    const ImageEntry& e = entries[f.next++];
+    const std::uint32_t kind = e.kind();
+    if (kind == entry::kKindLabel) continue;
+    const std::string path = tree.path(f.dir, e.name);
+    std::string why = unusableName(e.name);
+    if (why.empty() && kind != entry::kKindFile && kind != entry::kKindDirectory)
+      why = "neither a file nor a directory";
+    if (why.empty() && !f.names.insert(foldedName(e.name)).second) why = "the disc cannot tell it from an earlier name";
+    if (why.empty() && kind == entry::kKindDirectory && e.directory < 0) why = "the directory could not be read";
+    std::string error;
+    if (!why.empty()) {
+      result.skipped.push_back(path + ": " + why);
+    } else if (kind == entry::kKindFile) {
+      if (extractFile(e, image, target, error)) {
+        ++result.files;
+      } else {
+        result.skipped.push_back(path + ": " + error);
+      }
+    } else if (target.enterNewDirectory(e.name, error)) {
+      ++result.directories;
+      stack.push_back({e.directory, 0, {}});  // f is not used past this point
+    } else {
+      result.skipped.push_back(path + ": " + error);
+    }
+  }
+  return result;
+}
+
+}  // namespace vornel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+namespace vornel {
+
+// A buffer that starts on a page boundary: reads from the page cache copy
+// into it several times faster than into one that starts 16 bytes past a
+// page, as large allocations of malloc do.
+class PageBuffer {
+ public:
+  // size must be a multiple of 4096.
+  explicit PageBuffer(std::size_t size) : bytes_(static_cast<std::uint8_t*>(std::aligned_alloc(4096, size))) {
+    if (bytes_ == nullptr) throw std::bad_alloc();
+  }
+  std::uint8_t* data() const { return bytes_.get(); }
+
+ private:
+  struct Free {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::uint8_t, Free> bytes_;
+};
+
+}  // namespace vornel

@@ -1,0 +1,77 @@
+#pragma once
+
+// Reading a finished image, and creating the tree that an image holds. The
+// POSIX classes (posix_image_host.cpp) are the only code here that talks to
+// the OS; tests replace them with the in-memory ones (fake_image_host.h).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace vornel {
+
+// An image opened read-only. Reads are positioned, so the reader never holds
+// more of the image than it asks for.
+class ImageFile {
+ public:
+  virtual ~ImageFile() = default;
+  virtual std::uint64_t size() const = 0;
+  // Reads exactly size bytes at offset; false on a read error or when the
+  // range goes past the end.
+  virtual bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
+};
+
+// An image held in memory, for tests and the fuzzer.
+class MemoryImageFile : public ImageFile {
+ public:
+  explicit MemoryImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+    if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, size);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+// A cursor on a directory tree being created, one directory at a time.
+// Nothing is ever created through a symbolic link, and nothing that exists
+// is replaced: a name that already exists in the current directory fails.
+class ExtractTarget {
+ public:
+  virtual ~ExtractTarget() = default;
+  // Creates the subdirectory `name` of the current directory and makes it
+  // the current one.
+  virtual bool enterNewDirectory(const std::string& name, std::string& error) = 0;
+  // Makes the parent of the current directory the current one.
+  virtual bool leaveDirectory(std::string& error) = 0;
+  // Creates the file `name` in the current directory and starts writing it.
+  virtual bool createFile(const std::string& name, std::string& error) = 0;
+  // Appends to the file that createFile started.
+  virtual bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) = 0;
+  // Ends the file that createFile started.
+  virtual bool closeFile(std::string& error) = 0;
+};
+
+// What vornel-inspect needs of the host besides the source file services.
+class ImageHost {
+ public:
+  virtual ~ImageHost() = default;
+  // Opens an image read-only; null with a reason on failure.
+  virtual std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) = 0;
+  // Opens the folder that receives an extracted tree: created when missing,
+  // refused unless empty. Null with a reason on failure.
+  virtual std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) = 0;
+};
+
+class PosixImageHost : public ImageHost {
+ public:
+  std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override;
+  std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override;
+};
+
+}  // namespace vornel
