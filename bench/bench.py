@@ -210,17 +210,9 @@ def run_cat(src, files, copy):
     return time.perf_counter() - begin
 
 
-def checker_of(build):
-    """vornel-inspect when it is built, else the image reader's program."""
-    inspect = os.path.join(build, "vornel-inspect")
-    return inspect if os.path.exists(inspect) else os.path.join(build, "writer", "vornel_read_image")
-
-
 def check_image(build, src, image):
-    """Checks the image: block by block against its source tree with
-    vornel-inspect --compare, else whole, with the image reader."""
-    checker = checker_of(build)
-    command = [checker, "--compare", src, image] if checker.endswith("vornel-inspect") else [checker, image]
+    """Checks the image block by block against its source tree."""
+    command = [os.path.join(build, "vornel-inspect"), "--compare", src, image]
     result = subprocess.run(command, capture_output=True, text=True)
     if result.returncode != 0:
         verdict = "could not be compared with" if result.returncode == 2 else "does not match"
