@@ -298,7 +298,7 @@ def main():
     unknown = [n for n in names if n not in TREES]
     if unknown:
         parser.error("unknown tree: " + ", ".join(unknown))
-    for program in (os.path.join(args.build, "vornel"), checker_of(args.build)):
+    for program in (os.path.join(args.build, "vornel"), os.path.join(args.build, "vornel-inspect")):
         if not os.access(program, os.X_OK):
             parser.error("no %s: build it first (cmake -DCMAKE_BUILD_TYPE=Release)" % program)
 
