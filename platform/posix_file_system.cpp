@@ -220,23 +220,27 @@ int PosixFileSystem::folderOf(const std::string& path, const char*& name) {
 }
 
 bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::string>& names) {
-  DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return false;
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const char* name = nullptr;
+  const int parent = folderOf(folder, name);
+  const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
   names.clear();
-  bool ok = true;
-  for (;;) {
-    // readdir returns null both at the end and on an error; errno tells them apart.
-    errno = 0;
-    const dirent* entry = ::readdir(dir);
-    if (entry == nullptr) {
-      ok = errno == 0;
-      break;
+  // The entries straight from the host, a buffer at a time: an error is
+  // told apart from the end, which an empty read marks.
+  alignas(dirent64) char buffer[32768];
+  long got;
+  while ((got = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+    for (long at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      names.emplace_back(entry->d_name);
     }
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    names.emplace_back(entry->d_name);
   }
-  ::closedir(dir);
-  return ok;
+  ::close(fd);
+  return got == 0;
 }
 
 FileInfo PosixFileSystem::stat(const std::string& path) {
