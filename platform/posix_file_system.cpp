@@ -124,7 +124,8 @@ class PosixOutputFile : public OutputFile {
   // One positioned, vectored write per IOV_MAX blocks instead of a seek and
   // a write per block; a short write goes on where it stopped.
   bool writeBlocks(std::uint64_t offset, std::span<const std::uint8_t* const> blocks, std::size_t blockSize) override {
-    std::vector<iovec> vector(std::min<std::size_t>(blocks.size(), IOV_MAX));
+    std::vector<iovec>& vector = vector_;
+    vector.resize(std::min<std::size_t>(blocks.size(), IOV_MAX));
     std::size_t next = 0;     // the first block not yet written whole
     std::size_t written = 0;  // bytes of that block already written
     while (next < blocks.size()) {
@@ -183,6 +184,7 @@ class PosixOutputFile : public OutputFile {
   int fd_;
   std::string tempPath_;
   std::string finalPath_;
+  std::vector<iovec> vector_;  // kept from one write to the next
 };
 
 // The path that a chain of symbolic links ends at, whether or not it exists;
@@ -191,7 +193,7 @@ std::string followLinks(std::string path) {
   for (int hops = 0; hops < 40; ++hops) {
     std::string target(4096, '\0');
     const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    if (length < 0) return path;
+    if (length <= 0) return path;
     target.resize(static_cast<std::size_t>(length));
     const std::size_t slash = path.rfind('/');
     path = target.front() == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
