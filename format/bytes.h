@@ -36,11 +36,6 @@ inline void storeLE32(std::uint8_t* at, std::int64_t value) {
   at[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
-inline std::int32_t loadLE32(const std::uint8_t* at) {
-  const std::uint32_t v = std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) |
-                          (std::uint32_t{at[2]} << 16) | (std::uint32_t{at[3]} << 24);
-  return static_cast<std::int32_t>(v);
-}
 
 // Fills size bytes with the filler pattern in its block phase: byte i holds
 // character i mod 8 of "iamaduck".

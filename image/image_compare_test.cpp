@@ -47,6 +47,8 @@ TEST(ImageCompareTest, SameTreeIsSameAndEachDifferenceIsNamed) {
        "kind differs: /empty is a file in the image, a directory in the source\n"},
       {"a file grown", [](FakeFileSystem& fs, std::string&) { fs.setContent("src/readme.txt", std::string(31, 'r')); },
        "size differs: /readme.txt has 30 bytes in the image, 31 in the source\n"},
+      {"a folder that cannot be read", [](FakeFileSystem& fs, std::string&) { fs.failListing("src/data"); },
+       "cannot read the source directory src/data\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -64,6 +64,8 @@ TEST(ImageReaderTest, HostileValuesAreReportedAndNothingIsWrittenOutsideTheTarge
   const Case cases[] = {
       {"a name ..", rename(".."), "entry /..: the name is \"..\""},
       {"a name with /", rename("a/b"), "entry /a/b: the name holds a \"/\""},
+      {"a name the disc cannot tell from another", rename("ReadMe.TXT"),
+       "entry /ReadMe.TXT: the disc cannot tell this name from another one of its directory"},
       {"a directory that points at its own directory",
        [](std::string& image) {
          putInCopies(image, kRootCopies, kDataEntry + entry::kAvatars, 5);

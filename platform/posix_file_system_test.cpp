@@ -42,6 +42,12 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   EXPECT_EQ(link.kind, FileKind::Directory);
   EXPECT_EQ(link.inode, sub.inode);
 
+  // A copy inside the host ends at the end of its input.
+  auto source = posix.openInput((dir / "file").string());
+  auto copy = posix.createOutput((dir / "copy").string());
+  ASSERT_TRUE(source && copy);
+  EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), 5u);
+  copy.reset();
   auto in = posix.openInput((dir / "file").string());
   ASSERT_TRUE(in);
   std::uint8_t buffer[16];
