@@ -59,6 +59,13 @@ TEST(ImageCompareTest, SameTreeIsSameAndEachDifferenceIsNamed) {
     MemoryImageFile image(bytes);
     EXPECT_EQ(lines(compareWithTree(fs, "src", image)), c.differences);
   }
+  // A file whose last copy ends exactly where the image ends lies inside it.
+  FakeFileSystem fs;
+  addKnownTree(fs);
+  fs.setContent("src/readme.txt", std::string(2048, 'r'));
+  MemoryImageFile image(buildImage(fs, kKnownOptions));
+  EXPECT_EQ(image.size(), 501u * 2048);
+  EXPECT_EQ(lines(compareWithTree(fs, "src", image)), "");
 }
 
 TEST(ImageCompareTest, ExtractWritesOneCopyOfEveryFileAndSkipsWhatItCannotCreate) {
