@@ -172,6 +172,25 @@ TEST(ImageReaderTest, DirectoriesDeeperThanAnyHostPathAreNotEntered) {
   EXPECT_NE(tree.problems[0].what.find("lies deeper than 2048 levels: it is not read"), std::string::npos);
 }
 
+TEST(ImageReaderTest, TwoSiblingDirectoriesOnTheSameBlocksAreNamedAsSuch) {
+  FakeFileSystem fs;
+  fs.addDirectory("src/A");
+  fs.addDirectory("src/B");
+  std::string bytes = buildImage(fs, {"-ra", "1", "-da", "1"});
+  MemoryImageFile sound(bytes);
+  const ImageTree tree = readImage(sound, true);
+  ASSERT_EQ(tree.directories.size(), 3u);
+  // B's entry in the root now points at A's block.
+  const ImageEntry& b = tree.directories[0].entries.back();
+  const std::int32_t blockOfA = tree.directories[0].entries[1].avatars[0];
+  put32(bytes, static_cast<std::size_t>(b.block) * kBlock + static_cast<std::size_t>(b.offset) + entry::kAvatars,
+        static_cast<std::uint32_t>(blockOfA));
+  MemoryImageFile damaged(bytes);
+  const std::string problems = problemsOf(readImage(damaged, true));
+  EXPECT_NE(problems.find("is claimed by both directory /A and directory /B"), std::string::npos) << problems;
+  EXPECT_EQ(problems.find("contains itself"), std::string::npos) << problems;
+}
+
 TEST(ImageReaderTest, FilesThatAreNotImages) {
   for (const std::string& bytes : {std::string(100, 'x'), std::string(300 * kBlock, '\0')}) {
     MemoryImageFile image(bytes);
