@@ -57,12 +57,14 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
   return writeImage(options.outputPath, *s.root, s.pool, s.label, fs, console);
 }
 
-}  // namespace
-
+// The whole build: scan, layout, directories, image. 0 when the image was
+// written completely, -1 on the first failure (its message has been printed).
 int runBuild(const BuildOptions& options, FileSystem& fs, Console& console) {
   auto state = std::make_unique<BuildState>();
   return buildStages(options, *state, fs, console);
 }
+
+}  // namespace
 
 int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console) {
   console.print("\nvornel " VORNEL_VERSION " - disc image builder\n\n");

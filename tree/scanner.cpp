@@ -110,14 +110,16 @@ class Scanner {
   }
 
   int addFile(DirNode& dir, const std::string& name, std::uint64_t size, NamesOnDisc& onDisc) {
-    const std::uint32_t byteSize = static_cast<std::uint32_t>(size);
-    const std::int32_t blockCount = static_cast<std::int32_t>((size + kBlockSize - 1) / kBlockSize);
+    const auto describe = [&](FileRecord& record) {
+      record.name = name;
+      record.byteSize = static_cast<std::uint32_t>(size);
+      record.blockCount = static_cast<std::int32_t>((size + kBlockSize - 1) / kBlockSize);
+      record.parent = &dir;
+    };
     if (name.empty() || name[0] != '#') {
       if (takeName(onDisc, dir, name) != 0) return -1;
       auto record = newFileRecord(c_.ids);
-      record->name = name;
-      record->byteSize = byteSize;
-      record->blockCount = blockCount;
+      describe(*record);
       appendFile(dir, std::move(record));
       return 0;
     }
@@ -125,10 +127,7 @@ class Scanner {
     // fixed system records cannot be overridden.
     auto record = newPlacementRecord(c_.ids);
     if (c_.placements.find(name) != nullptr) return 0;
-    record->name = name;
-    record->byteSize = byteSize;
-    record->blockCount = blockCount;
-    record->parent = &dir;
+    describe(*record);
     const int result = parsePlacementFile(*record, c_);
     if (result == 0) c_.placements.append(std::move(record));
     return result < 0 ? -1 : 0;

@@ -78,13 +78,8 @@ bool discNameLess(std::string_view a, std::string_view b) {
     if (foldCase(a[i]) != foldCase(b[i])) return foldCase(a[i]) < foldCase(b[i]);
   }
   if (a.size() != b.size()) return a.size() < b.size();
-  // Equal under folding: the raw bytes decide, as unsigned values.
-  for (std::size_t i = 0; i < common; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y) return x < y;
-  }
-  return false;
+  // Equal under folding: the raw bytes decide (compared as unsigned values).
+  return a < b;
 }
 
 PlacementList::PlacementList(IdCounter& ids) {
