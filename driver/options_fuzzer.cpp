@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake_console.h"
 #include "driver/options.h"
 #include "platform/console.h"
 

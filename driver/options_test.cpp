@@ -1,3 +1,4 @@
+#include "platform/fake_console.h"
 #include "driver/options.h"
 
 #include <gtest/gtest.h>

@@ -8,18 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "driver/build.h"
-#include "platform/fake_file_system.h"
+#include "driver/test_build.h"
 
 namespace vornel {
 
 // Runs vornel on "src" of the fake file system and returns the image.
 inline std::string buildImage(FakeFileSystem& fs, const std::vector<std::string>& options) {
-  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
-  for (const auto& option : options) argv.push_back(option.c_str());
-  StringConsole console;
-  EXPECT_EQ(runMain(static_cast<int>(argv.size()), argv.data(), fs, console), 0) << console.text();
-  return fs.image();
+  const BuildRun run = buildInMemory(fs, options);
+  EXPECT_EQ(run.status, 0) << run.text;
+  return run.image;
 }
 
 // A small tree, added in name order so that any entry order of the build

@@ -1,3 +1,4 @@
+#include "platform/fake_console.h"
 #include "layout/placement.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <string>
 #include <string_view>
 
 namespace vornel {
@@ -19,16 +18,5 @@ inline int fail(Console& console, std::string_view message) {
   console.print(message);
   return -1;
 }
-
-// Collects the text in memory, for tests.
-class StringConsole : public Console {
- public:
-  void print(std::string_view text) override { text_ += text; }
-  const std::string& text() const { return text_; }
-  void clear() { text_.clear(); }
-
- private:
-  std::string text_;
-};
 
 }  // namespace vornel

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake_console.h"
 #include "platform/file_system.h"
 
 namespace vornel {
