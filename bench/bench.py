@@ -21,10 +21,12 @@ times come from the status lines, which the program flushes as it prints
 them, timestamped as they arrive through a pipe. Every image is checked once
 its round is timed: against its source tree with vornel-inspect --compare
 when the build folder has it, else whole with the image reader. Last,
-bench/largest_image.sh runs and its peak memory is printed with the rest.
+bench/extreme_trees.py prints its lines and bench/largest_image.sh runs and
+its peak memory is printed with the rest.
 
 Usage: bench/bench.py [--build DIR] [--work DIR] [--rounds N]
                       [--holes-rounds N] [--trees disc,many,...] [--no-largest]
+                      [--no-extreme]
 """
 
 import argparse
@@ -291,6 +293,7 @@ def main():
     parser.add_argument("--holes-rounds", type=int, default=3)
     parser.add_argument("--trees", default=",".join(TREES))
     parser.add_argument("--no-largest", action="store_true", help="skip bench/largest_image.sh")
+    parser.add_argument("--no-extreme", action="store_true", help="skip bench/extreme_trees.py")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     args.work = os.path.abspath(args.work)
@@ -312,6 +315,8 @@ def main():
             bench_tree(args, name, out)
     finally:
         shutil.rmtree(out, ignore_errors=True)
+    if not args.no_extreme:
+        subprocess.run([sys.executable, os.path.join(ROOT, "bench", "extreme_trees.py"), args.build], check=True)
     if not args.no_largest:
         print("largest image: " + largest_image_peak(args), flush=True)
     print("== load average %s" % " ".join(load()), flush=True)
