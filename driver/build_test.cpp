@@ -1,117 +1,175 @@
-#include "driver/build.h"
+// Every way a build can fail, through the whole program on the in-memory file
+// system: the exact text, exit status 255, the previous image left as it was,
+// and which blocks were written before the build stopped.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <new>
-#include <string>
-#include <vector>
 
-#include "platform/fake_file_system.h"
+#include "driver/test_build.h"
 
 namespace vornel {
 namespace {
 
-const std::string kScanned = "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Done.\n";
-const std::string kLabelPlaced = "Disc label avatars placed successfully.\n";
-const std::string kSystemPlaced = "System files avatars placed successfully.\n";
-const std::string kOthersPlaced = "Other files avatars placed successfully.\n";
+const std::string kBanner = "\nvornel 1.0 - disc image builder\n\n";
+const std::string kParse = "Now parsing source directory - ";
+const std::string kLabel = kParse + "Done.\nDisc label avatars placed successfully.\n";
+const std::string kSystem = kLabel + "System files avatars placed successfully.\n";
+const std::string kOthers = kSystem + "Other files avatars placed successfully.\n";
+const std::string kWrite = kOthers + "File system created successfully.\nNow write ISO image to output file - ";
+constexpr std::uint64_t kBlock = 2048;
 
-// A file system whose allocations fail once the scan starts.
-class OutOfMemoryFileSystem : public FakeFileSystem {
- public:
-  bool listDirectory(const std::string&, std::vector<std::string>&) override { throw std::bad_alloc(); }
-};
+using Change = std::function<void(FakeFileSystem&)>;
 
-int build(FileSystem& fs, StringConsole& console, std::vector<const char*> extra = {}) {
-  std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
+// A file added after the scan's listing: grew or shrank (or vanished) by the
+// time the writer reads it.
+Change changeLater(std::string content) {
+  return [content](FakeFileSystem& fs) { fs.onCreateOutput([&fs, content] { fs.setContent("src/f", content); }); };
 }
 
-TEST(BuildTest, ALayoutFailureEndsTheBuildBeforeTheOutputExists) {
-  constexpr std::uint64_t kBlock = 2048;
+TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   struct Case {
     const char* name;
-    std::function<void(FakeFileSystem&)> setup;
-    std::string text;
-    std::vector<const char*> options = {};
+    Change setup;
+    std::string text;  // after the banner
+    std::vector<std::uint64_t> written = {};  // whole blocks written, in order
+    std::vector<std::string> options = {};
   };
+  // With -ra 1 -da 1 and the 3000-byte file src/f: f at blocks 1 and 2, the
+  // root at 3, filler up to the label's copy at 225, the label last.
+  std::vector<std::uint64_t> beforeLabel = {3, 1, 2};
+  for (std::uint64_t b = 4; b < 225; ++b) beforeLabel.push_back(b);
+  std::vector<std::uint64_t> all = beforeLabel;
+  all.insert(all.end(), {0, 225});
+  const std::string name33 = "%s%n\n\xff" + std::string(29, 'M');
   const Case cases[] = {
-      {"placement file without numbers",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/x", "x");
-         fs.addFile("src/#x", "none");
-       },
-       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #-1\n"},
-      {"placement too large for 32 bits",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/x", "x");
-         fs.addFile("src/#x", "4294967297");
-       },
-       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #4294967297\n"},
-      {"placement number of 20 digits, shown as written",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/x", "x");
-         fs.addFile("src/#x", "00099999999999999999");
-       },
-       kScanned + kLabelPlaced + "Error avatar placement in file #x, avatar: #00099999999999999999\n"},
+      {"source missing", [](FakeFileSystem&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
+      {"unreadable subdirectory", [](FakeFileSystem& fs) { fs.addDirectory("src/A"), fs.failListing("src/A"); },
+       kParse + "Error read directory src/A/\n"},
+      {"file of 4 GiB", [](FakeFileSystem& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 1ull << 32); },
+       kParse + "Error file src/big is 4 GiB or larger.\n"},
+      {"empty placement file that cannot be opened",
+       [](FakeFileSystem& fs) { fs.addFile("src/A/#x", ""), fs.failOpen("src/A/#x"); }, kParse + "Error read file src/A/#x\n"},
+      {"placement file that cannot be read",
+       [](FakeFileSystem& fs) { fs.addFile("src/#x", "300"), fs.failReadAfter("src/#x", 0); },
+       kParse + "Error read file src/#x\n"},
+      {"status that cannot be read", [](FakeFileSystem& fs) { fs.failStat("src/f"); }, kParse + "Error read file src/f\n"},
+      {"entry gone since the listing", [](FakeFileSystem& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); },
+       kParse + "Error read file src/g\n"},
+      {"dangling link", [](FakeFileSystem& fs) { fs.addLink("src/l", "src/nowhere"); },
+       kParse + "Error file src/l is not a regular file or directory.\n"},
+      {"FIFO or device", [](FakeFileSystem& fs) { fs.addOther("src/pipe"); },
+       kParse + "Error file src/pipe is not a regular file or directory.\n"},
+      {"link to a parent", [](FakeFileSystem& fs) { fs.addLink("src/A/up", "src"); },
+       kParse + "Error directory src/A/up/ loops back to a parent directory.\n"},
+      {"name of 33 bytes, shown as it is", [&](FakeFileSystem& fs) { fs.addFile("src/" + name33, ""); },
+       kParse + "Name of file(directory) " + name33 + " exceed max name length.\n"},
+      {"names the disc cannot tell apart",
+       [](FakeFileSystem& fs) { fs.addFile("src/sub/readme", "b"), fs.addFile("src/sub/README", "a"); },
+       kParse + "Error file src/sub/readme has the same name as src/sub/README on the disc.\n"},
+      {"a clash, before the directory's own contents",
+       [](FakeFileSystem& fs) { fs.addFile("src/AB", ""), fs.addFile("src/aB/" + std::string(33, 'n'), ""); },
+       kParse + "Error file src/aB has the same name as src/AB on the disc.\n"},
+      {"output inside the source tree", [](FakeFileSystem& fs) { fs.addFile("src/sub/out.iso", "old"); },
+       kParse + "Error file src/sub/out.iso is the output file.\n", {}, {"-out", "src/sub/out.iso"}},
+      {"placement file without numbers", [](FakeFileSystem& fs) { fs.addFile("src/#f", "none"); },
+       kLabel + "Error avatar placement in file #f, avatar: #-1\n"},
+      {"placement on the label, the name shown as it is",
+       [](FakeFileSystem& fs) { fs.addFile("src/%s%n", "x"), fs.addFile("src/#%s%n", "0"); },
+       kLabel + "Error avatar placement in file #%s%n, avatar: #0\n"},
+      {"placement too large for 32 bits", [](FakeFileSystem& fs) { fs.addFile("src/#f", "1 4294967297"); },
+       kLabel + "Error avatar placement in file #f, avatar: #4294967297\n"},
+      {"placement of 20 digits, shown as written", [](FakeFileSystem& fs) { fs.addFile("src/#f", "00099999999999999999"); },
+       kLabel + "Error avatar placement in file #f, avatar: #00099999999999999999\n"},
+      {"placement past the pool's end", [](FakeFileSystem& fs) { fs.addFile("src/#f", "329999"); },
+       kLabel + "Error avatar placement in file #f, avatar: #329999\n"},
+      {"second copy over the first", [](FakeFileSystem& fs) { fs.addFile("src/#f", "100 101"); },
+       kLabel + "Error avatar placement in file #f, avatar: #101\n"},
+      {"empty file placed beyond 32 bits",
+       [](FakeFileSystem& fs) { fs.addFile("src/e", ""), fs.addFile("src/#e", "4294967296"); },
+       kLabel + "Error avatar placement in file #e, avatar: #4294967296\n"},
+      {"os_code on boot_code's blocks",
+       [](FakeFileSystem& fs) { fs.addFile("src/boot_code", std::string(5 * kBlock, 'b')), fs.addFile("src/os_code", "o"); },
+       kLabel + "Error avatar placement in file #os_code, avatar: #6\n"},
+      {"rom_tags over boot_code",
+       [](FakeFileSystem& fs) { fs.addFile("src/rom_tags", std::string(3000, 'r')), fs.addFile("src/boot_code", "b"); },
+       kLabel + "Error avatar placement in file #rom_tags, avatar: #1\n"},
+      {"misc_code over the label's copy",
+       [](FakeFileSystem& fs) { fs.addFile("src/misc_code", ""), fs.reportSize("src/misc_code", 156 * kBlock); },
+       kLabel + "Error avatar placement in file #misc_code, avatar: #70\n"},
       {"file larger than the free space",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/big", "");
-         fs.reportSize("src/big", 329775 * kBlock);
-       },
-       kScanned + kLabelPlaced + kSystemPlaced + "Error place file big in free blocks pool.\n"},
+       [](FakeFileSystem& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 329775 * kBlock); },
+       kSystem + "Error place file big in free blocks pool.\n"},
       {"no room left for the root",
        [](FakeFileSystem& fs) {
-         fs.addFile("src/low", "");
-         fs.reportSize("src/low", 224 * kBlock);
-         fs.addFile("src/high", "");
-         fs.reportSize("src/high", 329774 * kBlock);
+         fs.addFile("src/g", ""), fs.reportSize("src/g", 222 * kBlock);
+         fs.addFile("src/h", ""), fs.reportSize("src/h", 329774 * kBlock);
        },
-       kScanned + kLabelPlaced + kSystemPlaced + kOthersPlaced +
-           "Error place (stage 2) directory src/ in free blocks pool.\n",
-       {"-ra", "1"}},
+       kOthers + "Error place (stage 2) directory src/ in free blocks pool.\n"},
+      {"no room left for a subdirectory",
+       [](FakeFileSystem& fs) {
+         fs.addFile("src/g", ""), fs.reportSize("src/g", 221 * kBlock);
+         fs.addFile("src/h", ""), fs.reportSize("src/h", 329774 * kBlock);
+         fs.addDirectory("src/S");
+       },
+       kOthers + "Error place (stage 2) directory S in free blocks pool.\n"},
+      {"output cannot be created", [](FakeFileSystem& fs) { fs.failCreate(); }, kWrite + "Error create output file out.iso\n"},
+      {"seek to the root", [](FakeFileSystem& fs) { fs.failSeekTo(3 * kBlock); }, kWrite + ".Error write to output file.\n"},
+      {"short write of a directory block", [](FakeFileSystem& fs) { fs.shortWriteAt(3 * kBlock, 0); },
+       kWrite + ".Error write to output file.\n"},
+      {"seek to a file", [](FakeFileSystem& fs) { fs.failSeekTo(kBlock); }, kWrite + "..Error write to output file.\n", {3}},
+      {"short write of a file block", [](FakeFileSystem& fs) { fs.shortWriteAt(2 * kBlock, 2047); },
+       kWrite + "..Error write to output file.\n", {3, 1}},
+      {"seek to filler", [](FakeFileSystem& fs) { fs.failSeekTo(4 * kBlock); }, kWrite + "..Error write to output file.\n",
+       {3, 1, 2}},
+      {"short write of filler", [](FakeFileSystem& fs) { fs.shortWriteAt(4 * kBlock, 1); },
+       kWrite + "..Error write to output file.\n", {3, 1, 2}},
+      {"seek to the label", [](FakeFileSystem& fs) { fs.failSeekTo(0); }, kWrite + "..Error write to output file.\n",
+       beforeLabel},
+      {"short write of the label", [](FakeFileSystem& fs) { fs.shortWriteAt(0, 100); },
+       kWrite + "..Error write to output file.\n", beforeLabel},
+      {"failed close or rename", [](FakeFileSystem& fs) { fs.failCommit(); }, kWrite + "..Error write to output file.\n", all},
+      {"source gone after the scan", [](FakeFileSystem& fs) { fs.onCreateOutput([&fs] { fs.remove("src/f"); }); },
+       kWrite + "..Error open file src/f\n", {3}},
+      {"read error", [](FakeFileSystem& fs) { fs.failReadAfter("src/f", kBlock); }, kWrite + "..Error read file src/f\n", {3}},
+      {"host copy that fails midway", [](FakeFileSystem& fs) { fs.copyAtMost(1 << 20), fs.failReadAfter("src/f", kBlock); },
+       kWrite + "..Error read file src/f\n", {3, 1}},
+      {"file grew", changeLater(std::string(9000, 'g')), kWrite + "..Error file src/f changed size during the build.\n",
+       {3, 1, 2}},
+      {"file shrank", changeLater("tiny"), kWrite + "..Error file src/f changed size during the build.\n", {3, 1}},
+      {"file shrank under host copies",
+       [](FakeFileSystem& fs) { fs.copyAtMost(1000), changeLater(std::string(2000, 's'))(fs); },
+       kWrite + "..Error file src/f changed size during the build.\n", {3, 1}},
+      {"file grew under host copies",
+       [](FakeFileSystem& fs) { fs.copyAtMost(1 << 20), changeLater(std::string(9000, 'g'))(fs); },
+       kWrite + "..Error file src/f changed size during the build.\n", {3, 1, 2}},
   };
   for (const Case& c : cases) {
     FakeFileSystem fs;
-    StringConsole console;
+    fs.addFile("src/f", std::string(3000, 'f'));
+    fs.addFile("out.iso", "previous image");
     c.setup(fs);
-    EXPECT_EQ(build(fs, console, c.options), 255) << c.name;
-    EXPECT_EQ(console.text(), c.text) << c.name;
-    EXPECT_FALSE(fs.outputCreated()) << c.name;
-  }
-}
-
-TEST(BuildTest, NameOrderGivesTheSameImageWhateverTheHostsOrder) {
-  const std::vector<std::pair<std::string, std::string>> entries = {
-      {"src/Readme.txt", "read me"}, {"src/data/level2.map", std::string(3000, '2')},
-      {"src/data/Level1.map", "1"},  {"src/#intro.str", "300"},
-      {"src/music/intro.str", "intro"}, {"src/_boot", ""},
-      {"src/a/b/c", "deep"},         {"src/B", std::string(5000, 'B')},
-  };
-  struct Run {
-    int status;
-    std::string text;
-    std::string image;
-  };
-  const auto run = [&](bool reverse, const char* order) {
-    FakeFileSystem fs;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      const auto& [path, content] = entries[reverse ? entries.size() - 1 - i : i];
-      fs.addFile(path, content);
+    std::vector<std::string> options = {"-ra", "1", "-da", "1"};
+    options.insert(options.end(), c.options.begin(), c.options.end());
+    const BuildRun run = buildInMemory(fs, options);
+    EXPECT_EQ(run.status, 255) << c.name;
+    EXPECT_EQ(run.text, kBanner + c.text) << c.name;
+    EXPECT_FALSE(fs.outputCommitted()) << c.name;
+    EXPECT_TRUE(fs.contentOf("out.iso") == "previous image") << c.name;
+    std::vector<std::uint64_t> written;
+    for (const auto& write : fs.writes()) {
+      if (write.size == kBlock) written.push_back(write.offset / kBlock);
     }
-    StringConsole console;
-    const int status = build(fs, console, {"-order", order});
-    return Run{status, console.text(), fs.image()};
-  };
-  const Run forward = run(false, "name");
-  const Run reverse = run(true, "NAME");
-  ASSERT_EQ(forward.status, 0) << forward.text;
-  EXPECT_EQ(reverse.status, 0);
-  EXPECT_EQ(forward.text, reverse.text);
-  EXPECT_TRUE(forward.image == reverse.image);
-  // The host's own order does change the image: the test above is not idle.
-  EXPECT_FALSE(run(false, "disk").image == run(true, "disk").image);
+    EXPECT_EQ(written, c.written) << c.name;
+  }
+  // An empty file that grew: nothing of it may be written.
+  FakeFileSystem fs;
+  fs.addFile("src/f", "");
+  changeLater("new")(fs);
+  const BuildRun grew = buildInMemory(fs, {"-ra", "1", "-da", "1"});
+  EXPECT_EQ(grew.text, kBanner + kWrite + "..Error file src/f changed size during the build.\n");
+  EXPECT_EQ(fs.writes().size(), 1u);
 }
 
 // A console whose first print of the given text runs out of memory.
@@ -131,16 +189,19 @@ class OutOfMemoryConsole : public StringConsole {
 };
 
 TEST(BuildTest, AllocationFailureIsAnInternalError) {
-  OutOfMemoryFileSystem fs;
-  StringConsole console;
-  EXPECT_EQ(build(fs, console), 255);
-  EXPECT_EQ(console.text(), "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Internal error.\n");
+  FakeFileSystem fs;
+  fs.addDirectory("src");
+  const std::pair<const char*, std::string> cases[] = {
+      {"Usage:\n", "Internal error.\n"},  // while the command line is read
+      {"Done.\n", kParse + "Internal error.\n"},
+  };
+  for (const auto& [at, text] : cases) {
+    OutOfMemoryConsole console(at);
+    const char* argv[] = {"vornel", "-in", "src", "-out", "out.iso", at[0] == 'U' ? "-h" : "-s"};
+    EXPECT_EQ(runMain(6, argv, fs, console), 255);
+    EXPECT_EQ(console.text(), kBanner + text);
+  }
   EXPECT_FALSE(fs.outputCreated());
-  // While the command line is read, too.
-  OutOfMemoryConsole parsing("Usage:\n");
-  const char* argv[] = {"vornel", "-in"};
-  EXPECT_EQ(runMain(2, argv, fs, parsing), 255);
-  EXPECT_EQ(parsing.text(), "\nvornel 1.0 - disc image builder\n\nInternal error.\n");
 }
 
 }  // namespace

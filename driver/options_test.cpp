@@ -1,41 +1,79 @@
-#include "platform/fake_console.h"
 #include "driver/options.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "driver/test_build.h"
 
 namespace vornel {
 namespace {
 
-CommandLine parse(std::vector<const char*> args, std::string* text) {
-  args.insert(args.begin(), "vornel");
-  StringConsole console;
-  CommandLine result = parseOptions(static_cast<int>(args.size()), args.data(), console);
-  *text = console.text();
-  return result;
+const std::string kUsage =
+    "Usage:\n"
+    "\tvornel [options] -in <source directory> -out <output file> \n"
+    "\n\tOptions:\n"
+    "\t\t-vl <volume label>\n"
+    "\t\t-ra <##> root avatars count\n"
+    "\t\t-da <##> directory avatars count\n"
+    "\t\t-order <name|disk> directory entry order\n";
+
+// Command lines that end before anything is built: exit status and text.
+TEST(OptionsTest, UsageErrorsExitWith255AndHelpWithZero) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    int status = 255;
+  };
+  const Case cases[] = {
+      {{"--help"}, kUsage, 0},
+      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kUsage, 0},  // nothing is built
+      {{"-da", "9", "-h"}, "Error directory avatars count value.\n" + kUsage},  // the first one met decides
+      {{"-vl", "x", "--Version", "-h"}, "", 0},
+      {{"-in", "-h", "-out", "o", "-version"}, "", 0},  // "-h" is the value of -in
+      {{"-in", "-h"}, "Output file not specified.\n\n" + kUsage},
+      {{"-in", "", "-out", "o"}, "Source directory not specified.\n\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-order", "size"}, kUsage},
+      {{"-in", "s", "-out", "o", "-order"}, kUsage},
+      {{}, "Source directory not specified.\n\n" + kUsage},
+      {{"-in"}, kUsage},
+      {{"-in", "-out", "x.iso"}, "Output file not specified.\n\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-mf"}, kUsage},
+      {{"-in", "s", "-out", "o", "-da", "0"}, "Error directory avatars count value.\n" + kUsage},
+      {{"-in", "s", "-out", "o", "-da", "abc"}, "Error directory avatars count value.\n" + kUsage},
+      {{"-da", "9"}, "Error directory avatars count value.\n" + kUsage},  // checked before missing ones
+      {{"-in", "s", "-out", "o", "-ra", "9"}, "Error root avatars count value.\n"},
+      {{"-in", "s", "-out", "o", "-ra", "99999999999999999999"}, "Error root avatars count value.\n"},
+      {{"-in", "s", "-out", "o", "-vl", std::string(32, 'v')}, "Volume label more then 32 symbols.\n\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv = {"vornel"};
+    for (const auto& arg : c.args) argv.push_back(arg.c_str());
+    FakeFileSystem fs;
+    StringConsole console;
+    EXPECT_EQ(runMain(static_cast<int>(argv.size()), argv.data(), fs, console), c.status) << c.out;
+    EXPECT_EQ(console.text(), "\nvornel 1.0 - disc image builder\n\n" + c.out);
+    EXPECT_FALSE(fs.outputCreated());
+  }
 }
 
 TEST(OptionsTest, GoodCommandLinesFillTheOptions) {
-  std::string text;
-  const CommandLine defaults = parse({"-in", "src", "-out", "x.iso"}, &text);
-  ASSERT_EQ(defaults.action, CommandLine::Action::Build);
-  EXPECT_EQ(text, "");
-  EXPECT_EQ(defaults.options.sourceDir, "src/");
-  EXPECT_EQ(defaults.options.outputPath, "x.iso");
-  EXPECT_EQ(defaults.options.volumeLabel, "CD_ROM");
-  EXPECT_EQ(defaults.options.dirAvatars, 3);
-  EXPECT_EQ(defaults.options.rootAvatars, 3);
-  EXPECT_EQ(defaults.options.order, EntryOrder::Name);
-
+  const auto parse = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "vornel");
+    StringConsole console;
+    const CommandLine line = parseOptions(static_cast<int>(args.size()), args.data(), console);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(line.action, CommandLine::Action::Build);
+    return line.options;
+  };
+  const BuildOptions defaults = parse({"-in", "src", "-out", "x.iso"});
+  EXPECT_EQ(defaults.sourceDir, "src/");
+  EXPECT_EQ(defaults.outputPath, "x.iso");
+  EXPECT_EQ(defaults.volumeLabel, "CD_ROM");
+  EXPECT_EQ(defaults.dirAvatars, 3);
+  EXPECT_EQ(defaults.rootAvatars, 3);
+  EXPECT_EQ(defaults.order, EntryOrder::Name);
   const std::string label31(31, 'L');
-  const CommandLine parsed =
-      parse({"-IN", "src/", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b", "-vl", label31.c_str(),
-             "-DA", "8", "-ra", "1x", "-in", "", "-ORDER", "Disk"},
-            &text);
-  ASSERT_EQ(parsed.action, CommandLine::Action::Build) << text;
-  const BuildOptions& options = parsed.options;
+  const BuildOptions options = parse({"-IN", "src/", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b",
+                                      "-vl", label31.c_str(), "-DA", "8", "-ra", "1x", "-in", "", "-ORDER", "Disk"});
   // -mf and -rd consume the argument after them; -x and -s consume nothing.
   EXPECT_EQ(options.mfValue, "-in");
   EXPECT_EQ(options.rdValue, "-out");
