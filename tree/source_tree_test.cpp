@@ -3,127 +3,59 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
 
 namespace vornel {
 namespace {
 
-TEST(SourceTreeTest, FreshBlockHoldsEmptyHeaderOverTheFillerPattern) {
-  IdCounter ids;
-  auto block = newDirBlock(ids);
-  EXPECT_EQ(block->id, 1);
-  const std::uint8_t header[20] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0x14, 0, 0, 0, 0x14};
-  EXPECT_EQ(std::vector<std::uint8_t>(block->data.begin(), block->data.begin() + 20),
-            std::vector<std::uint8_t>(header, header + 20));
-  // The pattern keeps its block phase: bytes 20-23 are the second half of a repetition.
-  EXPECT_EQ(std::string(block->data.begin() + 20, block->data.begin() + 32), "duckiamaduck");
-  EXPECT_EQ(std::string(block->data.end() - 8, block->data.end()), "iamaduck");
-}
-
-TEST(SourceTreeTest, IdsFollowCreationOrder) {
-  IdCounter ids;
-  auto root = newDirNode(ids, 3);
-  PlacementList list(ids);
-  EXPECT_EQ(root->blocks.front()->id, 1);
-  EXPECT_EQ(root->id, 2);
-  EXPECT_EQ(root->lastAvatar, 2);
-  const char* names[] = {"#BannerScreen", "#boot_code", "#os_code", "#misc_code", "#rom_tags"};
-  ASSERT_EQ(list.records().size(), 5u);
-  for (int i = 0; i < 5; ++i) {
-    EXPECT_EQ(list.records()[i]->name, names[i]);
-    EXPECT_EQ(list.records()[i]->id, 3 + i);
-  }
-  const FileRecord& romTags = *list.records()[4];
-  EXPECT_EQ(romTags.lastAvatar, 1);
-  EXPECT_EQ(romTags.avatars[0], 1);
-  EXPECT_EQ(romTags.avatars[1], 226);
-  EXPECT_EQ(ids.nextId(), 8);
-  EXPECT_NE(list.find("#ROM_TAGS"), nullptr);
-  EXPECT_EQ(list.find("rom_tags"), nullptr);
-}
-
-// root: files r; dirs A (child A1 with file x), B (file x, child B1), C.
-struct Fixture {
+// root: dirs A (child A1 with files shared and boot_code), B (file shared,
+// children B1 and B2), C.
+struct Tree {
   IdCounter ids;
   std::unique_ptr<DirNode> root = newDirNode(ids, 3);
-  DirNode* add(DirNode& parent, const std::string& name) {
+  DirNode& dir(DirNode& parent, const std::string& name) {
     DirNode& node = appendChild(parent, newDirNode(ids, 3));
     node.name = name;
-    return &node;
+    return node;
   }
   FileRecord* file(DirNode& dir, const std::string& name) {
     FileRecord& record = appendFile(dir, newFileRecord(ids));
     record.name = name;
     return &record;
   }
+  DirNode &a = dir(*root, "A"), &b = dir(*root, "B"), &c = dir(*root, "C"), &a1 = dir(a, "A1");
+  FileRecord *inA1 = file(a1, "shared"), *boot = file(a1, "boot_code"), *inB = file(b, "shared");
 };
 
-std::vector<std::string> visitOrder(DirNode& root, bool siblingFirst, bool withAfter) {
+TEST(SourceTreeTest, WalksVisitInTheirOwnOrdersAndFindFilesSiblingsFirst) {
+  Tree t;
+  t.dir(t.b, "B1");
+  t.dir(t.b, "B2");
   std::vector<std::string> order;
-  const Visit visit = [&](DirNode& dir) {
-    order.push_back(dir.name.empty() ? "root" : dir.name);
-    return 0;
+  const auto visit = [&](std::string prefix) {
+    return [&order, prefix](DirNode& dir) {
+      order.push_back(prefix + (dir.name.empty() ? "root" : dir.name));
+      return dir.name == "stop" ? -1 : 0;
+    };
   };
-  const Visit after = [&](DirNode& dir) {
-    order.push_back("/" + (dir.name.empty() ? std::string("root") : dir.name));
-    return 0;
-  };
-  if (siblingFirst) {
-    siblingFirstWalk(root, visit, withAfter ? after : nullptr);
-  } else {
-    preOrderWalk(root, visit);
-  }
-  return order;
-}
-
-TEST(SourceTreeTest, WalksVisitInTheirOwnOrders) {
-  Fixture f;
-  DirNode* a = f.add(*f.root, "A");
-  DirNode* b = f.add(*f.root, "B");
-  f.add(*f.root, "C");
-  f.add(*a, "A1");
-  f.add(*b, "B1");
-  f.add(*b, "B2");
-
-  EXPECT_EQ(visitOrder(*f.root, false, false), (std::vector<std::string>{"root", "A", "A1", "B", "B1", "B2", "C"}));
-  EXPECT_EQ(visitOrder(*f.root, true, false), (std::vector<std::string>{"root", "A", "B", "C", "B1", "B2", "A1"}));
-  // The after step runs once the next-sibling and first-child walks are done:
-  // root's blocks, A, B, C, C's subtree, C's files, B's subtree, B's files, ...
-  EXPECT_EQ(visitOrder(*f.root, true, true),
-            (std::vector<std::string>{"root", "A", "B", "C", "/C", "B1", "B2", "/B2", "/B1", "/B", "A1", "/A1", "/A",
-                                      "/root"}));
-
+  preOrderWalk(*t.root, visit(""));
+  EXPECT_EQ(order, (std::vector<std::string>{"root", "A", "A1", "B", "B1", "B2", "C"}));
+  // The after step runs once the next-sibling and first-child walks are done.
+  order.clear();
+  siblingFirstWalk(*t.root, visit(""), visit("/"));
+  EXPECT_EQ(order, (std::vector<std::string>{"root", "A", "B", "C", "/C", "B1", "B2", "/B2", "/B1", "/B", "A1", "/A1", "/A",
+                                             "/root"}));
   // A failing visit stops the walk and its value comes back.
-  std::vector<std::string> seen;
-  const int result = siblingFirstWalk(*f.root, [&](DirNode& dir) {
-    seen.push_back(dir.name);
-    return dir.name == "B" ? -1 : 0;
-  });
-  EXPECT_EQ(result, -1);
-  EXPECT_EQ(seen, (std::vector<std::string>{"", "A", "B"}));
-}
-
-TEST(SourceTreeTest, FindFileByNameTakesTheFirstMatchOfTheSiblingFirstWalk) {
-  Fixture f;
-  DirNode* a = f.add(*f.root, "A");
-  DirNode* b = f.add(*f.root, "B");
-  DirNode* a1 = f.add(*a, "A1");
-  FileRecord* inA1 = f.file(*a1, "shared");
-  FileRecord* inB = f.file(*b, "shared");
-  FileRecord* boot = f.file(*a1, "boot_code");
-  FileRecord* deep = f.file(*a1, "only_deep");
-
+  t.b.name = "stop";
+  order.clear();
+  EXPECT_EQ(siblingFirstWalk(*t.root, visit("")), -1);
+  EXPECT_EQ(order, (std::vector<std::string>{"root", "A", "stop"}));
   // B is a later sibling of A but is visited before A's child A1.
-  EXPECT_EQ(findFileByName(*f.root, "SHARED"), inB);
-  EXPECT_EQ(findFileByName(*f.root, "BOOT_CODE"), boot);
-  EXPECT_EQ(findFileByName(*f.root, "only_deep"), deep);
-  EXPECT_EQ(findFileByName(*f.root, "A1"), nullptr);  // directories are not files
-  EXPECT_EQ(findFileByName(*f.root, ""), nullptr);
-  // A file of the directory itself comes before any file of its subdirectories.
-  FileRecord* top = f.file(*f.root, "shared");
-  EXPECT_EQ(findFileByName(*f.root, "shared"), top);
-  (void)inA1;
+  EXPECT_EQ(findFileByName(*t.root, "SHARED"), t.inB);
+  EXPECT_EQ(findFileByName(*t.root, "BOOT_CODE"), t.boot);
+  EXPECT_EQ(findFileByName(*t.root, "A1"), nullptr);  // directories are not files
+  EXPECT_EQ(findFileByName(*t.root, ""), nullptr);
+  FileRecord* top = t.file(*t.root, "shared");  // a directory's own files come first
+  EXPECT_EQ(findFileByName(*t.root, "shared"), top);
 }
 
 TEST(SourceTreeTest, DiscNameOrderFoldsLettersAndBreaksTiesByRawBytes) {
