@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -12,10 +13,10 @@
 
 namespace vornel {
 
-// An in-memory file system for tests: a fixed enumeration order (the order
-// entries were added), scripted failures per path, and the output image kept
-// in memory together with a log of every write. A committed image becomes the
-// content of the file at the output path.
+// An in-memory file system: entries listed in the order they were added,
+// scripted failures, and the image kept in memory with a log of its writes.
+// A committed image becomes the content of the file at the output path.
+// Paths are written without a trailing "/"; parents are made as needed.
 class FakeFileSystem : public FileSystem {
  public:
   struct Write {
@@ -23,38 +24,30 @@ class FakeFileSystem : public FileSystem {
     std::size_t size;
   };
 
-  // Paths are written without a trailing "/"; parents are created as needed.
-  void addDirectory(const std::string& path);
-  void addFile(const std::string& path, std::string content);
-  // An entry that is neither a file nor a directory (a FIFO, a device).
-  void addOther(const std::string& path);
-  // A link to another directory or file: stat and listing see the target.
-  void addLink(const std::string& path, const std::string& target);
-  void remove(const std::string& path);
-  void setContent(const std::string& path, std::string content);
+  void addDirectory(const std::string& path) { add(path, FileKind::Directory); }
+  void addFile(const std::string& path, std::string content) { add(path, FileKind::Regular).content = std::move(content); }
+  void addOther(const std::string& path) { add(path, FileKind::Other); }  // a FIFO, a device
+  // Stat and listing see the target; a link to nothing is no file or directory.
+  void addLink(const std::string& path, const std::string& target) { add(path, FileKind::Missing).link = target; }
+  void remove(const std::string& path) { nodes_.erase(path); }
+  void setContent(const std::string& path, std::string content) { nodes_[path].content = std::move(content); }
 
-  // Scripted failures.
-  void failListing(const std::string& path) { failListing_.push_back(normalize(path)); }
-  void failOpen(const std::string& path) { failOpen_.push_back(normalize(path)); }
+  void failListing(const std::string& path) { failListing_.insert(path); }
+  void failOpen(const std::string& path) { failOpen_.insert(path); }
+  void failStat(const std::string& path) { failStat_.insert(path); }  // Unreadable: no permission, a path too long
   // Reads of the file fail once this many bytes have been returned.
-  void failReadAfter(const std::string& path, std::uint64_t bytes) { failReadAfter_[normalize(path)] = bytes; }
-  // stat reports this size while the content keeps its own length.
-  void reportSize(const std::string& path, std::uint64_t size) { reportedSize_[normalize(path)] = size; }
-  // stat reports the entry as Unreadable (permission denied, a path too long).
-  void failStat(const std::string& path) { failStat_.push_back(normalize(path)); }
+  void failReadAfter(const std::string& path, std::uint64_t bytes) { failReadAfter_[path] = bytes; }
+  // Stat reports this size while the content keeps its own length.
+  void reportSize(const std::string& path, std::uint64_t size) { reportedSize_[path] = size; }
   void failCreate() { failCreate_ = true; }
-  // The commit of the image (its close or its rename) fails.
-  void failCommit() { failCommit_ = true; }
-  // Copies inside the host (copyFrom) take at most this many bytes a call,
-  // as a host does that copies part of a range or fails midway; without it
-  // the fake copies nothing and the writer reads and writes.
+  void failCommit() { failCommit_ = true; }  // the close or the rename of the image
+  // Host copies (copyFrom) take at most this many bytes a call; 0, the
+  // default, copies nothing, so the writer reads and writes.
   void copyAtMost(std::uint64_t bytes) { copyAtMost_ = bytes; }
-  // The seek to this offset fails.
   void failSeekTo(std::uint64_t offset) { failSeekTo_ = offset; }
   // The write that starts at this offset writes only `written` bytes.
   void shortWriteAt(std::uint64_t offset, long long written) { shortWrite_ = {offset, written}; }
-  // Runs once, at the first createOutput: lets a test change the tree
-  // between the scan and the writing of the image.
+  // Runs at the first createOutput: changes the tree between scan and write.
   void onCreateOutput(std::function<void()> hook) { onCreate_ = std::move(hook); }
 
   bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
@@ -63,52 +56,38 @@ class FakeFileSystem : public FileSystem {
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
 
   bool outputCreated() const { return outputCreated_; }
-  // The image was committed: the output path now holds it.
   bool outputCommitted() const { return outputCommitted_; }
-  std::string outputPath() const { return outputPath_; }
   const std::string& image() const { return image_; }
-  // The content of a file of the tree; empty when there is none.
   std::string contentOf(const std::string& path) {
     const Node* node = find(path);
     return node == nullptr ? std::string() : node->content;
   }
   const std::vector<Write>& writes() const { return writes_; }
-  // Paths opened for reading, in order.
-  const std::vector<std::string>& opened() const { return opened_; }
+  const std::vector<std::string>& opened() const { return opened_; }  // in order
 
  private:
   struct Node {
     FileKind kind = FileKind::Missing;
     std::string content;
-    std::vector<std::string> children;  // names, in enumeration order
-    std::string linkTarget;
+    std::vector<std::string> children;
+    std::string link;
     std::uint64_t inode = 0;
   };
-  class FakeInput;
-  class FakeOutput;
+  class Input;
+  class Output;
 
-  static std::string normalize(const std::string& path);
-  Node* find(const std::string& path);
+  Node* find(std::string path);
   Node& add(const std::string& path, FileKind kind);
-  bool listed(const std::vector<std::string>& list, const std::string& path) const;
 
   std::map<std::string, Node> nodes_;
-  std::uint64_t nextInode_ = 1;
-  std::vector<std::string> failListing_;
-  std::vector<std::string> failOpen_;
-  std::vector<std::string> failStat_;
-  std::map<std::string, std::uint64_t> failReadAfter_;
-  std::map<std::string, std::uint64_t> reportedSize_;
-  bool failCreate_ = false;
-  bool failCommit_ = false;
-  std::uint64_t copyAtMost_ = 0;
-  bool outputCommitted_ = false;
+  std::set<std::string> failListing_, failOpen_, failStat_;
+  std::map<std::string, std::uint64_t> failReadAfter_, reportedSize_;
+  bool failCreate_ = false, failCommit_ = false, outputCreated_ = false, outputCommitted_ = false;
+  std::uint64_t copyAtMost_ = 0, nextInode_ = 1;
   std::optional<std::uint64_t> failSeekTo_;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite_;
   std::function<void()> onCreate_;
-  bool outputCreated_ = false;
-  std::string outputPath_;
-  std::string image_;
+  std::string outputPath_, image_;
   std::vector<Write> writes_;
   std::vector<std::string> opened_;
 };
