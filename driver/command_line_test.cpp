@@ -1,6 +1,5 @@
 // The real program on real directories, for what only the host shows: a
-// write that fails for real, an interrupted build, and the host's own order
-// of directory entries.
+// write that fails for real and an interrupted build.
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -79,35 +78,6 @@ TEST_F(CommandLineTest, AFailedOrInterruptedBuildLeavesTheOutputAsItWas) {
   EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM);
   EXPECT_EQ(readAll(out), "previous image");
   EXPECT_FALSE(temporaryFileLeft());
-}
-
-// Copies a tree, creating the entries of every directory in name order or in
-// the reverse of it, so that hosts that list entries in creation order list
-// the two copies differently.
-void copyTree(const fs::path& from, const fs::path& to, bool reverse) {
-  fs::create_directory(to);
-  std::vector<fs::path> entries{fs::directory_iterator(from), fs::directory_iterator()};
-  std::sort(entries.begin(), entries.end());
-  if (reverse) std::reverse(entries.begin(), entries.end());
-  for (const fs::path& entry : entries) {
-    fs::is_directory(entry) ? copyTree(entry, to / entry.filename(), reverse)
-                            : void(fs::copy_file(entry, to / entry.filename()));
-  }
-}
-
-TEST_F(CommandLineTest, TheExampleTreeGivesTheSameImageWhateverItsCreationOrder) {
-  const fs::path example = fs::path(VORNEL_SOURCE_DIR) / "examples" / "disc";
-  fs::remove(dir / "src");
-  copyTree(example, dir / "src", false);
-  const auto forward = run((dir / "forward.iso").string());
-  fs::remove_all(dir / "src");
-  copyTree(example, dir / "src", true);
-  const auto reverse = run((dir / "reverse.iso").string());
-  ASSERT_EQ(forward.first, 0) << forward.second;
-  EXPECT_EQ(reverse, forward);
-  const std::string image = readAll(dir / "forward.iso");
-  EXPECT_GT(image.size(), 0u);
-  EXPECT_TRUE(image == readAll(dir / "reverse.iso"));
 }
 
 }  // namespace

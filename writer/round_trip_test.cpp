@@ -158,7 +158,8 @@ TEST(RoundTripTest, ARichTreeGivesTheImageItAlwaysGave) {
 }
 
 // The same tree on disk, through the host's own copies, and in memory,
-// through plain reads and writes, gives the same image and the same text.
+// through plain reads and writes, gives the same image and the same text;
+// the example tree that ships with the project builds.
 TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   std::vector<Entry> entries = generate(11);
   std::string big(3 * 1024 * 1024 + 5, '\0');  // more than any one copy buffer
@@ -186,6 +187,9 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   ASSERT_EQ(status, 0) << console.text();
   EXPECT_EQ(console.text(), inMemory.text);
   EXPECT_TRUE(written == inMemory.image);
+  const std::string example = VORNEL_SOURCE_DIR "/examples/disc";
+  const char* exampleArgv[] = {"vornel", "-in", example.c_str(), "-out", "/dev/null"};
+  ASSERT_EQ(runMain(5, exampleArgv, posix, console), 0) << console.text();
 }
 
 }  // namespace
