@@ -56,34 +56,27 @@ TEST(OptionsTest, UsageErrorsExitWith255AndHelpWithZero) {
 }
 
 TEST(OptionsTest, GoodCommandLinesFillTheOptions) {
-  const auto parse = [](std::vector<const char*> args) {
+  const std::string label31(31, 'L');
+  const std::pair<std::vector<const char*>, std::string> cases[] = {
+      {{"-in", "src", "-out", "x.iso"}, "src/|x.iso|CD_ROM|3|3|name|||0"},
+      // -mf and -rd take the argument after them, -x and -s none; later
+      // options replace earlier ones, but an empty -in replaces nothing;
+      // counts are read as atoi reads them.
+      {{"-IN", "src/", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b", "-vl", label31.c_str(), "-DA", "8",
+        "-ra", "1x", "-in", "", "-ORDER", "Disk"},
+       "src/|b|" + label31 + "|8|1|disk|-in|-out|1"},
+  };
+  for (auto [args, want] : cases) {
     args.insert(args.begin(), "vornel");
     StringConsole console;
     const CommandLine line = parseOptions(static_cast<int>(args.size()), args.data(), console);
-    EXPECT_EQ(console.text(), "");
-    EXPECT_EQ(line.action, CommandLine::Action::Build);
-    return line.options;
-  };
-  const BuildOptions defaults = parse({"-in", "src", "-out", "x.iso"});
-  EXPECT_EQ(defaults.sourceDir, "src/");
-  EXPECT_EQ(defaults.outputPath, "x.iso");
-  EXPECT_EQ(defaults.volumeLabel, "CD_ROM");
-  EXPECT_EQ(defaults.dirAvatars, 3);
-  EXPECT_EQ(defaults.rootAvatars, 3);
-  EXPECT_EQ(defaults.order, EntryOrder::Name);
-  const std::string label31(31, 'L');
-  const BuildOptions options = parse({"-IN", "src/", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b",
-                                      "-vl", label31.c_str(), "-DA", "8", "-ra", "1x", "-in", "", "-ORDER", "Disk"});
-  // -mf and -rd consume the argument after them; -x and -s consume nothing.
-  EXPECT_EQ(options.mfValue, "-in");
-  EXPECT_EQ(options.rdValue, "-out");
-  EXPECT_TRUE(options.sFlag);
-  EXPECT_EQ(options.outputPath, "b");     // later options replace earlier ones
-  EXPECT_EQ(options.sourceDir, "src/");  // an empty value replaces nothing
-  EXPECT_EQ(options.volumeLabel, label31);
-  EXPECT_EQ(options.dirAvatars, 8);
-  EXPECT_EQ(options.rootAvatars, 1);  // leading digits, as atoi reads them
-  EXPECT_EQ(options.order, EntryOrder::Disk);
+    const BuildOptions& o = line.options;
+    EXPECT_EQ(line.action, CommandLine::Action::Build) << console.text();
+    EXPECT_EQ(o.sourceDir + "|" + o.outputPath + "|" + o.volumeLabel + "|" + std::to_string(o.dirAvatars) + "|" +
+                  std::to_string(o.rootAvatars) + "|" + (o.order == EntryOrder::Name ? "name" : "disk") + "|" + o.mfValue +
+                  "|" + o.rdValue + "|" + std::to_string(o.sFlag),
+              want);
+  }
 }
 
 }  // namespace

@@ -48,13 +48,6 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   ASSERT_TRUE(source && copy);
   EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), 5u);
   copy.reset();
-  auto in = posix.openInput((dir / "file").string());
-  ASSERT_TRUE(in);
-  std::uint8_t buffer[16];
-  EXPECT_EQ(in->read(buffer, sizeof buffer), 5);
-  EXPECT_EQ(in->read(buffer, sizeof buffer), 0);
-  EXPECT_TRUE(in->seek(3));
-  EXPECT_EQ(in->read(buffer, 2), 2);
   EXPECT_FALSE(posix.openInput((dir / "missing").string()));
 
   // An image replaces the output only when committed, and keeps its
@@ -67,6 +60,7 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   auto image = posix.createOutput(out.string());
   ASSERT_TRUE(image);
   ASSERT_TRUE(image->seek(4096));
+  const std::uint8_t buffer[2] = {1, 2};
   EXPECT_EQ(image->write(buffer, 2), 2);
   image.reset();  // a failed build
   EXPECT_EQ(fs::file_size(out), 10000u);
