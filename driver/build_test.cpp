@@ -20,19 +20,20 @@ const std::string kOthers = kSystem + "Other files avatars placed successfully.\
 const std::string kWrite = kOthers + "File system created successfully.\nNow write ISO image to output file - ";
 constexpr std::uint64_t kBlock = 2048;
 
-using Change = std::function<void(FakeFileSystem&)>;
+using Fs = FakeFileSystem;
+using Change = std::function<void(Fs&)>;
 
 // A file added after the scan's listing: grew or shrank (or vanished) by the
 // time the writer reads it.
 Change changeLater(std::string content) {
-  return [content](FakeFileSystem& fs) { fs.onCreateOutput([&fs, content] { fs.setContent("src/f", content); }); };
+  return [content](Fs& fs) { fs.onCreateOutput([&fs, content] { fs.setContent("src/f", content); }); };
 }
 
 TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   struct Case {
     const char* name;
     Change setup;
-    std::string text;  // after the banner
+    std::string text;                         // after the banner
     std::vector<std::uint64_t> written = {};  // whole blocks written, in order
     std::vector<std::string> options = {};
   };
@@ -43,107 +44,98 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   std::vector<std::uint64_t> all = beforeLabel;
   all.insert(all.end(), {0, 225});
   const std::string name33 = "%s%n\n\xff" + std::string(29, 'M');
+  const std::string writeFailed = kWrite + "..Error write to output file.\n";
+  const std::string changed = kWrite + "..Error file src/f changed size during the build.\n";
+  const auto sized = [](Fs& fs, const std::string& path, std::uint64_t blocks) {
+    fs.addFile(path, "");
+    fs.reportSize(path, blocks * kBlock);
+  };
   const Case cases[] = {
-      {"source missing", [](FakeFileSystem&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
-      {"unreadable subdirectory", [](FakeFileSystem& fs) { fs.addDirectory("src/A"), fs.failListing("src/A"); },
+      {"source missing", [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
+      {"unreadable folder", [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing("src/A"); },
        kParse + "Error read directory src/A/\n"},
-      {"file of 4 GiB", [](FakeFileSystem& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 1ull << 32); },
+      {"4 GiB", [](Fs& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 1ull << 32); },
        kParse + "Error file src/big is 4 GiB or larger.\n"},
-      {"empty placement file that cannot be opened",
-       [](FakeFileSystem& fs) { fs.addFile("src/A/#x", ""), fs.failOpen("src/A/#x"); }, kParse + "Error read file src/A/#x\n"},
-      {"placement file that cannot be read",
-       [](FakeFileSystem& fs) { fs.addFile("src/#x", "300"), fs.failReadAfter("src/#x", 0); },
+      {"empty placement file not opened", [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen("src/A/#x"); },
+       kParse + "Error read file src/A/#x\n"},
+      {"placement file that cannot be read", [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter("src/#x", 0); },
        kParse + "Error read file src/#x\n"},
-      {"status that cannot be read", [](FakeFileSystem& fs) { fs.failStat("src/f"); }, kParse + "Error read file src/f\n"},
-      {"entry gone since the listing", [](FakeFileSystem& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); },
+      {"status that cannot be read", [](Fs& fs) { fs.failStat("src/f"); }, kParse + "Error read file src/f\n"},
+      {"entry gone since the listing", [](Fs& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); },
        kParse + "Error read file src/g\n"},
-      {"dangling link", [](FakeFileSystem& fs) { fs.addLink("src/l", "src/nowhere"); },
+      {"dangling link", [](Fs& fs) { fs.addLink("src/l", "src/nowhere"); },
        kParse + "Error file src/l is not a regular file or directory.\n"},
-      {"FIFO or device", [](FakeFileSystem& fs) { fs.addOther("src/pipe"); },
-       kParse + "Error file src/pipe is not a regular file or directory.\n"},
-      {"link to a parent", [](FakeFileSystem& fs) { fs.addLink("src/A/up", "src"); },
+      {"FIFO or device", [](Fs& fs) { fs.addOther("src/p"); },
+       kParse + "Error file src/p is not a regular file or directory.\n"},
+      {"link to a parent", [](Fs& fs) { fs.addLink("src/A/up", "src"); },
        kParse + "Error directory src/A/up/ loops back to a parent directory.\n"},
-      {"name of 33 bytes, shown as it is", [&](FakeFileSystem& fs) { fs.addFile("src/" + name33, ""); },
+      {"name of 33 bytes, shown as it is", [&](Fs& fs) { fs.addFile("src/" + name33, ""); },
        kParse + "Name of file(directory) " + name33 + " exceed max name length.\n"},
-      {"names the disc cannot tell apart",
-       [](FakeFileSystem& fs) { fs.addFile("src/sub/readme", "b"), fs.addFile("src/sub/README", "a"); },
+      {"same name on the disc", [](Fs& fs) { fs.addFile("src/sub/readme", ""), fs.addFile("src/sub/README", ""); },
        kParse + "Error file src/sub/readme has the same name as src/sub/README on the disc.\n"},
-      {"a clash, before the directory's own contents",
-       [](FakeFileSystem& fs) { fs.addFile("src/AB", ""), fs.addFile("src/aB/" + std::string(33, 'n'), ""); },
+      {"a clash first", [](Fs& fs) { fs.addFile("src/AB", ""), fs.addFile("src/aB/" + std::string(33, 'n'), ""); },
        kParse + "Error file src/aB has the same name as src/AB on the disc.\n"},
-      {"output inside the source tree", [](FakeFileSystem& fs) { fs.addFile("src/sub/out.iso", "old"); },
-       kParse + "Error file src/sub/out.iso is the output file.\n", {}, {"-out", "src/sub/out.iso"}},
-      {"placement file without numbers", [](FakeFileSystem& fs) { fs.addFile("src/#f", "none"); },
+      {"output inside the source tree",
+       [](Fs& fs) { fs.addFile("src/sub/out.iso", "old"); },
+       kParse + "Error file src/sub/out.iso is the output file.\n",
+       {},
+       {"-out", "src/sub/out.iso"}},
+      {"placement without numbers", [](Fs& fs) { fs.addFile("src/#f", "none"); },
        kLabel + "Error avatar placement in file #f, avatar: #-1\n"},
-      {"placement on the label, the name shown as it is",
-       [](FakeFileSystem& fs) { fs.addFile("src/%s%n", "x"), fs.addFile("src/#%s%n", "0"); },
+      {"placement on the label", [](Fs& fs) { fs.addFile("src/%s%n", "x"), fs.addFile("src/#%s%n", "0"); },
        kLabel + "Error avatar placement in file #%s%n, avatar: #0\n"},
-      {"placement too large for 32 bits", [](FakeFileSystem& fs) { fs.addFile("src/#f", "1 4294967297"); },
+      {"placement beyond 32 bits", [](Fs& fs) { fs.addFile("src/#f", "1 4294967297"); },
        kLabel + "Error avatar placement in file #f, avatar: #4294967297\n"},
-      {"placement of 20 digits, shown as written", [](FakeFileSystem& fs) { fs.addFile("src/#f", "00099999999999999999"); },
+      {"placement of 20 digits", [](Fs& fs) { fs.addFile("src/#f", "00099999999999999999"); },
        kLabel + "Error avatar placement in file #f, avatar: #00099999999999999999\n"},
-      {"placement past the pool's end", [](FakeFileSystem& fs) { fs.addFile("src/#f", "329999"); },
+      {"placement past the pool", [](Fs& fs) { fs.addFile("src/#f", "329999"); },
        kLabel + "Error avatar placement in file #f, avatar: #329999\n"},
-      {"second copy over the first", [](FakeFileSystem& fs) { fs.addFile("src/#f", "100 101"); },
+      {"second copy over the first", [](Fs& fs) { fs.addFile("src/#f", "100 101"); },
        kLabel + "Error avatar placement in file #f, avatar: #101\n"},
-      {"empty file placed beyond 32 bits",
-       [](FakeFileSystem& fs) { fs.addFile("src/e", ""), fs.addFile("src/#e", "4294967296"); },
+      {"empty file beyond 32 bits", [](Fs& fs) { fs.addFile("src/e", ""), fs.addFile("src/#e", "4294967296"); },
        kLabel + "Error avatar placement in file #e, avatar: #4294967296\n"},
-      {"os_code on boot_code's blocks",
-       [](FakeFileSystem& fs) { fs.addFile("src/boot_code", std::string(5 * kBlock, 'b')), fs.addFile("src/os_code", "o"); },
+      {"os_code on boot_code", [&](Fs& fs) { sized(fs, "src/boot_code", 5), fs.addFile("src/os_code", "o"); },
        kLabel + "Error avatar placement in file #os_code, avatar: #6\n"},
-      {"rom_tags over boot_code",
-       [](FakeFileSystem& fs) { fs.addFile("src/rom_tags", std::string(3000, 'r')), fs.addFile("src/boot_code", "b"); },
+      {"rom_tags on boot_code", [&](Fs& fs) { sized(fs, "src/rom_tags", 2), fs.addFile("src/boot_code", "b"); },
        kLabel + "Error avatar placement in file #rom_tags, avatar: #1\n"},
-      {"misc_code over the label's copy",
-       [](FakeFileSystem& fs) { fs.addFile("src/misc_code", ""), fs.reportSize("src/misc_code", 156 * kBlock); },
+      {"misc_code on the label", [&](Fs& fs) { sized(fs, "src/misc_code", 156); },
        kLabel + "Error avatar placement in file #misc_code, avatar: #70\n"},
-      {"file larger than the free space",
-       [](FakeFileSystem& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 329775 * kBlock); },
+      {"no room for a file", [&](Fs& fs) { sized(fs, "src/big", 329775); },
        kSystem + "Error place file big in free blocks pool.\n"},
-      {"no room left for the root",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/g", ""), fs.reportSize("src/g", 222 * kBlock);
-         fs.addFile("src/h", ""), fs.reportSize("src/h", 329774 * kBlock);
-       },
+      {"no room for the root", [&](Fs& fs) { sized(fs, "src/g", 222), sized(fs, "src/h", 329774); },
        kOthers + "Error place (stage 2) directory src/ in free blocks pool.\n"},
-      {"no room left for a subdirectory",
-       [](FakeFileSystem& fs) {
-         fs.addFile("src/g", ""), fs.reportSize("src/g", 221 * kBlock);
-         fs.addFile("src/h", ""), fs.reportSize("src/h", 329774 * kBlock);
-         fs.addDirectory("src/S");
-       },
+      {"no room for S", [&](Fs& fs) { sized(fs, "src/g", 221), sized(fs, "src/h", 329774), fs.addDirectory("src/S"); },
        kOthers + "Error place (stage 2) directory S in free blocks pool.\n"},
-      {"output cannot be created", [](FakeFileSystem& fs) { fs.failCreate(); }, kWrite + "Error create output file out.iso\n"},
-      {"seek to the root", [](FakeFileSystem& fs) { fs.failSeekTo(3 * kBlock); }, kWrite + ".Error write to output file.\n"},
-      {"short write of a directory block", [](FakeFileSystem& fs) { fs.shortWriteAt(3 * kBlock, 0); },
+      {"output not created", [](Fs& fs) { fs.failCreate(); }, kWrite + "Error create output file out.iso\n"},
+      {"seek to the root", [](Fs& fs) { fs.failSeekTo(3 * kBlock); }, kWrite + ".Error write to output file.\n"},
+      {"short directory block", [](Fs& fs) { fs.shortWriteAt(3 * kBlock, 0); },
        kWrite + ".Error write to output file.\n"},
-      {"seek to a file", [](FakeFileSystem& fs) { fs.failSeekTo(kBlock); }, kWrite + "..Error write to output file.\n", {3}},
-      {"short write of a file block", [](FakeFileSystem& fs) { fs.shortWriteAt(2 * kBlock, 2047); },
-       kWrite + "..Error write to output file.\n", {3, 1}},
-      {"seek to filler", [](FakeFileSystem& fs) { fs.failSeekTo(4 * kBlock); }, kWrite + "..Error write to output file.\n",
+      {"seek to a file", [](Fs& fs) { fs.failSeekTo(kBlock); }, writeFailed, {3}},
+      {"short file block", [](Fs& fs) { fs.shortWriteAt(2 * kBlock, 2047); }, writeFailed, {3, 1}},
+      {"seek to filler", [](Fs& fs) { fs.failSeekTo(4 * kBlock); }, writeFailed, {3, 1, 2}},
+      {"short filler", [](Fs& fs) { fs.shortWriteAt(4 * kBlock, 1); }, writeFailed, {3, 1, 2}},
+      {"seek to the label", [](Fs& fs) { fs.failSeekTo(0); }, writeFailed, beforeLabel},
+      {"short label", [](Fs& fs) { fs.shortWriteAt(0, 100); }, writeFailed, beforeLabel},
+      {"failed close or rename", [](Fs& fs) { fs.failCommit(); }, writeFailed, all},
+      {"source gone",
+       [](Fs& fs) { fs.onCreateOutput([&fs] { fs.remove("src/f"); }); },
+       kWrite + "..Error open file src/f\n",
+       {3}},
+      {"read error", [](Fs& fs) { fs.failReadAfter("src/f", kBlock); }, kWrite + "..Error read file src/f\n", {3}},
+      {"host copy failing midway",
+       [](Fs& fs) { fs.copyAtMost(1 << 20), fs.failReadAfter("src/f", kBlock); },
+       kWrite + "..Error read file src/f\n",
+       {3, 1}},
+      {"file grew", changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
+      {"file shrank", changeLater("tiny"), changed, {3, 1}},
+      {"shrank under host copies",
+       [](Fs& fs) { fs.copyAtMost(1000), changeLater(std::string(2000, 's'))(fs); },
+       changed,
+       {3, 1}},
+      {"grew under host copies",
+       [](Fs& fs) { fs.copyAtMost(1 << 20), changeLater(std::string(9000, 'g'))(fs); },
+       changed,
        {3, 1, 2}},
-      {"short write of filler", [](FakeFileSystem& fs) { fs.shortWriteAt(4 * kBlock, 1); },
-       kWrite + "..Error write to output file.\n", {3, 1, 2}},
-      {"seek to the label", [](FakeFileSystem& fs) { fs.failSeekTo(0); }, kWrite + "..Error write to output file.\n",
-       beforeLabel},
-      {"short write of the label", [](FakeFileSystem& fs) { fs.shortWriteAt(0, 100); },
-       kWrite + "..Error write to output file.\n", beforeLabel},
-      {"failed close or rename", [](FakeFileSystem& fs) { fs.failCommit(); }, kWrite + "..Error write to output file.\n", all},
-      {"source gone after the scan", [](FakeFileSystem& fs) { fs.onCreateOutput([&fs] { fs.remove("src/f"); }); },
-       kWrite + "..Error open file src/f\n", {3}},
-      {"read error", [](FakeFileSystem& fs) { fs.failReadAfter("src/f", kBlock); }, kWrite + "..Error read file src/f\n", {3}},
-      {"host copy that fails midway", [](FakeFileSystem& fs) { fs.copyAtMost(1 << 20), fs.failReadAfter("src/f", kBlock); },
-       kWrite + "..Error read file src/f\n", {3, 1}},
-      {"file grew", changeLater(std::string(9000, 'g')), kWrite + "..Error file src/f changed size during the build.\n",
-       {3, 1, 2}},
-      {"file shrank", changeLater("tiny"), kWrite + "..Error file src/f changed size during the build.\n", {3, 1}},
-      {"file shrank under host copies",
-       [](FakeFileSystem& fs) { fs.copyAtMost(1000), changeLater(std::string(2000, 's'))(fs); },
-       kWrite + "..Error file src/f changed size during the build.\n", {3, 1}},
-      {"file grew under host copies",
-       [](FakeFileSystem& fs) { fs.copyAtMost(1 << 20), changeLater(std::string(9000, 'g'))(fs); },
-       kWrite + "..Error file src/f changed size during the build.\n", {3, 1, 2}},
   };
   for (const Case& c : cases) {
     FakeFileSystem fs;

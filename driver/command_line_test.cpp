@@ -1,8 +1,8 @@
 // The real program on real directories, for what only the host shows: a
 // write that fails for real and an interrupted build.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,7 +38,8 @@ class CommandLineTest : public ::testing::Test {
     char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     pid_t pid = -1;
     EXPECT_EQ(::posix_spawn(&pid, VORNEL_BINARY, &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -51,8 +52,9 @@ class CommandLineTest : public ::testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readAll(dir / "stdout")};
   }
   bool temporaryFileLeft() const {
-    return std::any_of(fs::directory_iterator(dir), fs::directory_iterator(),
-                       [](const fs::directory_entry& e) { return e.path().filename().string().starts_with(".vornel-"); });
+    return std::any_of(fs::directory_iterator(dir), fs::directory_iterator(), [](const fs::directory_entry& e) {
+      return e.path().filename().string().starts_with(".vornel-");
+    });
   }
 
   fs::path dir;

@@ -31,15 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool sound = false;
   if (result.action == vornel::CommandLine::Action::Build) {
     const vornel::BuildOptions& o = result.options;
-    sound = text.empty() && !o.sourceDir.empty() && o.sourceDir.back() == '/' &&
-            o.dirAvatars >= 1 && o.dirAvatars <= 8 && o.rootAvatars >= 1 && o.rootAvatars <= 8 &&
-            o.volumeLabel.size() < 32;
+    sound = text.empty() && !o.sourceDir.empty() && o.sourceDir.back() == '/' && o.dirAvatars >= 1 &&
+            o.dirAvatars <= 8 && o.rootAvatars >= 1 && o.rootAvatars <= 8 && o.volumeLabel.size() < 32;
   } else if (result.action == vornel::CommandLine::Action::Version) {
     sound = text.empty();
   } else {
-    for (const std::string& known : {u, "Error directory avatars count value.\n" + u, std::string("Error root avatars count value.\n"),
-                                     std::string("Volume label more then 32 symbols.\n\n"),
-                                     "Source directory not specified.\n\n" + u, "Output file not specified.\n\n" + u}) {
+    for (const std::string& known :
+         {u, "Error directory avatars count value.\n" + u, std::string("Error root avatars count value.\n"),
+          std::string("Volume label more then 32 symbols.\n\n"), "Source directory not specified.\n\n" + u,
+          "Output file not specified.\n\n" + u}) {
       sound = sound || text == known;
     }
   }

@@ -25,7 +25,7 @@ TEST(OptionsTest, UsageErrorsExitWith255AndHelpWithZero) {
   };
   const Case cases[] = {
       {{"--help"}, kUsage, 0},
-      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kUsage, 0},  // nothing is built
+      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kUsage, 0},              // nothing is built
       {{"-da", "9", "-h"}, "Error directory avatars count value.\n" + kUsage},  // the first one met decides
       {{"-vl", "x", "--Version", "-h"}, "", 0},
       {{"-in", "-h", "-out", "o", "-version"}, "", 0},  // "-h" is the value of -in
@@ -62,8 +62,8 @@ TEST(OptionsTest, GoodCommandLinesFillTheOptions) {
       // -mf and -rd take the argument after them, -x and -s none; later
       // options replace earlier ones, but an empty -in replaces nothing;
       // counts are read as atoi reads them.
-      {{"-IN", "src/", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b", "-vl", label31.c_str(), "-DA", "8",
-        "-ra", "1x", "-in", "", "-ORDER", "Disk"},
+      {{"-IN", "src/", "-Out",          "a",   "-x", "-mf", "-in", "-rd", "-out", "-s",     "-out",
+        "b",   "-vl",  label31.c_str(), "-DA", "8",  "-ra", "1x",  "-in", "",     "-ORDER", "Disk"},
        "src/|b|" + label31 + "|8|1|disk|-in|-out|1"},
   };
   for (auto [args, want] : cases) {
@@ -73,8 +73,8 @@ TEST(OptionsTest, GoodCommandLinesFillTheOptions) {
     const BuildOptions& o = line.options;
     EXPECT_EQ(line.action, CommandLine::Action::Build) << console.text();
     EXPECT_EQ(o.sourceDir + "|" + o.outputPath + "|" + o.volumeLabel + "|" + std::to_string(o.dirAvatars) + "|" +
-                  std::to_string(o.rootAvatars) + "|" + (o.order == EntryOrder::Name ? "name" : "disk") + "|" + o.mfValue +
-                  "|" + o.rdValue + "|" + std::to_string(o.sFlag),
+                  std::to_string(o.rootAvatars) + "|" + (o.order == EntryOrder::Name ? "name" : "disk") + "|" +
+                  o.mfValue + "|" + o.rdValue + "|" + std::to_string(o.sFlag),
               want);
   }
 }

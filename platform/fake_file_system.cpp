@@ -31,7 +31,8 @@ class FakeFileSystem::Input : public InputFile {
   }
   // As many of `size` bytes as the content holds before its end or its failure.
   std::size_t take(std::uint64_t size) const {
-    return static_cast<std::size_t>(std::min({size, content_.size() - position_, failAfter_ - std::min(failAfter_, position_)}));
+    return static_cast<std::size_t>(
+        std::min({size, content_.size() - position_, failAfter_ - std::min(failAfter_, position_)}));
   }
 
   std::string content_;

@@ -25,7 +25,9 @@ class FakeFileSystem : public FileSystem {
   };
 
   void addDirectory(const std::string& path) { add(path, FileKind::Directory); }
-  void addFile(const std::string& path, std::string content) { add(path, FileKind::Regular).content = std::move(content); }
+  void addFile(const std::string& path, std::string content) {
+    add(path, FileKind::Regular).content = std::move(content);
+  }
   void addOther(const std::string& path) { add(path, FileKind::Other); }  // a FIFO, a device
   // Stat and listing see the target; a link to nothing is no file or directory.
   void addLink(const std::string& path, const std::string& target) { add(path, FileKind::Missing).link = target; }

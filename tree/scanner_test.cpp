@@ -22,7 +22,8 @@ class ScannerTest : public ::testing::Test {
     std::vector<std::string> seen;
     preOrderWalk(*root, [&](DirNode& dir) {
       seen.push_back(dir.path + "#" + std::to_string(dir.id));
-      for (const auto& f : dir.files) seen.push_back(f->name + "#" + std::to_string(f->id) + ":" + std::to_string(f->blockCount));
+      for (const auto& f : dir.files)
+        seen.push_back(f->name + "#" + std::to_string(f->id) + ":" + std::to_string(f->blockCount));
       return 0;
     });
     return seen;
@@ -37,7 +38,8 @@ class ScannerTest : public ::testing::Test {
 };
 
 TEST_F(ScannerTest, EntriesTakeIdsDepthFirstInNameOrderOrInTheHostsOrder) {
-  for (const char* path : {"src/b", "src/D/z", "src/D/#z", "src/_x", "src/a", "src/C/y", "src/D/Y2"}) fs.addFile(path, "x");
+  for (const char* path : {"src/b", "src/D/z", "src/D/#z", "src/_x", "src/a", "src/C/y", "src/D/Y2"})
+    fs.addFile(path, "x");
   fs.addFile("src/big", std::string(2049, 'b'));
   fs.addFile("src/empty", "");
   fs.addLink("src/L", "src/C");  // a link to another part of the tree is scanned again
@@ -46,8 +48,9 @@ TEST_F(ScannerTest, EntriesTakeIdsDepthFirstInNameOrderOrInTheHostsOrder) {
   // every entry as the scan meets it, a directory's first block before the
   // directory and its contents before its next sibling. "#z" (id 16) sorts
   // before "Y2" and goes to the placement list.
-  EXPECT_EQ(walk(), (std::vector<std::string>{"src/#2", "a#8:1", "b#9:1", "big#10:2", "empty#19:0", "_x#23:1", "src/C/#12",
-                                              "y#13:1", "src/D/#15", "Y2#17:1", "z#18:1", "src/L/#21", "y#22:1"}));
+  EXPECT_EQ(walk(),
+            (std::vector<std::string>{"src/#2", "a#8:1", "b#9:1", "big#10:2", "empty#19:0", "_x#23:1", "src/C/#12",
+                                      "y#13:1", "src/D/#15", "Y2#17:1", "z#18:1", "src/L/#21", "y#22:1"}));
   EXPECT_EQ(placement("#z")->id, 16);
   ids = IdCounter();
   ASSERT_EQ(scan(EntryOrder::Disk), 0);
@@ -91,7 +94,7 @@ TEST_F(ScannerTest, FirstPlacementFileOfANameWinsAndFixedRecordsCannotBeReplaced
   fs.addFile("src/#BOOT_CODE", "500");
   fs.addFile("src/#empty", "");
   fs.addFile("src/#readme", "7");
-  fs.addFile("src/#README", "8");  // not on the disc: no clash with "#readme"
+  fs.addFile("src/#README", "8");                             // not on the disc: no clash with "#readme"
   fs.addFile("src/#long", std::string(1020, ' ') + "12345");  // only 1023 bytes are read
   fs.addFile("src/A/#Intro.str", "300");
   fs.addFile("src/B/#intro.STR", "400");

@@ -42,8 +42,8 @@ TEST(SourceTreeTest, WalksVisitInTheirOwnOrdersAndFindFilesSiblingsFirst) {
   // The after step runs once the next-sibling and first-child walks are done.
   order.clear();
   siblingFirstWalk(*t.root, visit(""), visit("/"));
-  EXPECT_EQ(order, (std::vector<std::string>{"root", "A", "B", "C", "/C", "B1", "B2", "/B2", "/B1", "/B", "A1", "/A1", "/A",
-                                             "/root"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"root", "A", "B", "C", "/C", "B1", "B2", "/B2", "/B1", "/B", "A1", "/A1",
+                                             "/A", "/root"}));
   // A failing visit stops the walk and its value comes back.
   t.b.name = "stop";
   order.clear();

@@ -141,16 +141,18 @@ TEST(RoundTripTest, ARichTreeGivesTheImageItAlwaysGave) {
   for (int i = 0; i < 2000; ++i) fs.addFile("src/many/" + std::to_string(i) + std::string(25, 'n'), "");
   const BuildRun run = buildInMemory(fs, {"-vl", "GOLDEN", "-da", "2"});
   ASSERT_EQ(run.status, 0) << run.text;
-  EXPECT_EQ(run.text, "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Done.\n"
-                      "Disc label avatars placed successfully.\nSystem files avatars placed successfully.\n"
-                      "Other files avatars placed successfully.\nFile system created successfully.\n"
-                      "Now write ISO image to output file - " + std::string(2015, '.') + "Done.\n");
+  EXPECT_EQ(run.text,
+            "\nvornel 1.0 - disc image builder\n\nNow parsing source directory - Done.\n"
+            "Disc label avatars placed successfully.\nSystem files avatars placed successfully.\n"
+            "Other files avatars placed successfully.\nFile system created successfully.\n"
+            "Now write ISO image to output file - " +
+                std::string(2015, '.') + "Done.\n");
   EXPECT_EQ(checked(fs, run.image), std::vector<std::string>{});
   MemoryImageFile file(run.image);
   const ImageTree tree = readImage(file, false);
   const std::pair<const char*, std::vector<std::int32_t>> fixed[] = {
-      {"/rom_tags", {1, 226}}, {"/BannerScreen", {227}}, {"/sys/BOOT_CODE", {2}},
-      {"/sys/os_code", {6}},   {"/sys/misc_code", {70}}, {"/readme.txt", {300, 500}}, {"/empty.fixed", {330, 331}}};
+      {"/rom_tags", {1, 226}},  {"/BannerScreen", {227}},    {"/sys/BOOT_CODE", {2}},     {"/sys/os_code", {6}},
+      {"/sys/misc_code", {70}}, {"/readme.txt", {300, 500}}, {"/empty.fixed", {330, 331}}};
   for (const auto& [path, avatars] : fixed) EXPECT_EQ(tree.entry(path)->avatars, avatars) << path;
   EXPECT_EQ(tree.label.rootAvatars.size(), 3u);
   EXPECT_EQ(tree.entry("/many")->avatars[1] - tree.entry("/many")->avatars[0], 128);
