@@ -61,12 +61,7 @@ class FakeFileSystem::Output : public OutputFile {
     source.position_ += count;
     return count;
   }
-  bool commit() override {
-    if (fs_.failCommit_) return false;
-    fs_.add(fs_.outputPath_, FileKind::Regular).content = fs_.image_;
-    fs_.outputCommitted_ = true;
-    return true;
-  }
+  bool commit() override { return fs_.outputCommitted_ = !fs_.failCommit_; }
 
  private:
   void store(const std::uint8_t* data, std::size_t size) {
@@ -143,18 +138,16 @@ FileInfo FakeFileSystem::stat(const std::string& path) {
 }
 
 std::unique_ptr<InputFile> FakeFileSystem::openInput(const std::string& path) {
-  opened_.push_back(path);
   const Node* node = find(path);
   if (failOpen_.count(path) != 0 || node == nullptr || node->kind != FileKind::Regular) return nullptr;
   const auto fail = failReadAfter_.find(path);
   return std::make_unique<Input>(node->content, fail == failReadAfter_.end() ? UINT64_MAX : fail->second);
 }
 
-std::unique_ptr<OutputFile> FakeFileSystem::createOutput(const std::string& path) {
+std::unique_ptr<OutputFile> FakeFileSystem::createOutput(const std::string&) {
   if (onCreate_) std::exchange(onCreate_, nullptr)();
   if (failCreate_) return nullptr;
   outputCreated_ = true;
-  outputPath_ = path;
   image_.clear();
   writes_.clear();
   return std::make_unique<Output>(*this);

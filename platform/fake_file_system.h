@@ -15,7 +15,6 @@ namespace vornel {
 
 // An in-memory file system: entries listed in the order they were added,
 // scripted failures, and the image kept in memory with a log of its writes.
-// A committed image becomes the content of the file at the output path.
 // Paths are written without a trailing "/"; parents are made as needed.
 class FakeFileSystem : public FileSystem {
  public:
@@ -25,10 +24,7 @@ class FakeFileSystem : public FileSystem {
   };
 
   void addDirectory(const std::string& path) { add(path, FileKind::Directory); }
-  void addFile(const std::string& path, std::string content) {
-    add(path, FileKind::Regular).content = std::move(content);
-  }
-  void addOther(const std::string& path) { add(path, FileKind::Other); }  // a FIFO, a device
+  void addFile(const std::string& path, std::string content) { add(path, FileKind::Regular).content = std::move(content); }
   // Stat and listing see the target; a link to nothing is no file or directory.
   void addLink(const std::string& path, const std::string& target) { add(path, FileKind::Missing).link = target; }
   void remove(const std::string& path) { nodes_.erase(path); }
@@ -58,14 +54,9 @@ class FakeFileSystem : public FileSystem {
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
 
   bool outputCreated() const { return outputCreated_; }
-  bool outputCommitted() const { return outputCommitted_; }
+  bool outputCommitted() const { return outputCommitted_; }  // only then does the output path hold the image
   const std::string& image() const { return image_; }
-  std::string contentOf(const std::string& path) {
-    const Node* node = find(path);
-    return node == nullptr ? std::string() : node->content;
-  }
   const std::vector<Write>& writes() const { return writes_; }
-  const std::vector<std::string>& opened() const { return opened_; }  // in order
 
  private:
   struct Node {
@@ -89,9 +80,8 @@ class FakeFileSystem : public FileSystem {
   std::optional<std::uint64_t> failSeekTo_;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite_;
   std::function<void()> onCreate_;
-  std::string outputPath_, image_;
+  std::string image_;
   std::vector<Write> writes_;
-  std::vector<std::string> opened_;
 };
 
 }  // namespace vornel
