@@ -2,71 +2,60 @@
 
 namespace vornel {
 
-class FakeImageHost::Target : public ExtractTarget {
+namespace {
+
+class Target : public ExtractTarget {
  public:
-  Target(Tree& tree, const std::set<std::string>& failCreate) : tree_(tree), failCreate_(failCreate) {}
+  Target(FakeImageHost::Tree& tree, const std::set<std::string>& failCreate) : tree_(tree), failCreate_(failCreate) {}
 
   bool enterNewDirectory(const std::string& name, std::string& error) override {
     if (!create(name, error)) return false;
-    current_ = path(name);
-    tree_.directories.insert(current_);
+    current_ += name + "/";
+    tree_[current_];
     return true;
   }
-  bool leaveDirectory(std::string& error) override {
-    if (current_.empty()) {
-      error = "left the extraction root";
-      return false;
-    }
-    const auto slash = current_.rfind('/');
-    current_ = slash == std::string::npos ? "" : current_.substr(0, slash);
+  bool leaveDirectory(std::string&) override {
+    current_.erase(current_.rfind('/', current_.size() - 2) + 1);
     return true;
   }
   bool createFile(const std::string& name, std::string& error) override {
     if (!create(name, error)) return false;
-    file_ = path(name);
-    tree_.files[file_];
+    file_ = &tree_[current_ + name];
     return true;
   }
   bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
-    tree_.files[file_].append(reinterpret_cast<const char*>(data), size);
+    file_->append(reinterpret_cast<const char*>(data), size);
     return true;
   }
   bool closeFile(std::string&) override { return true; }
 
  private:
-  std::string path(const std::string& name) const { return current_.empty() ? name : current_ + "/" + name; }
   bool create(const std::string& name, std::string& error) {
-    const std::string p = path(name);
-    if (failCreate_.count(p) != 0 || tree_.directories.count(p) != 0 || tree_.files.count(p) != 0) {
-      error = "cannot create " + p;
-      return false;
-    }
-    return true;
+    const std::string path = current_ + name;
+    if (failCreate_.count(path) + tree_.count(path) + tree_.count(path + "/") == 0) return true;
+    error = "cannot create " + path;
+    return false;
   }
 
-  Tree& tree_;
+  FakeImageHost::Tree& tree_;
   const std::set<std::string>& failCreate_;
-  std::string current_;
-  std::string file_;
+  std::string current_;  // "" or "a/b/"
+  std::string* file_ = nullptr;
 };
+
+}  // namespace
 
 std::unique_ptr<ImageFile> FakeImageHost::openImage(const std::string& path, std::string& error) {
   const auto found = images_.find(path);
-  if (found == images_.end()) {
-    error = "cannot open " + path + ": No such file or directory";
-    return nullptr;
-  }
-  return std::make_unique<MemoryImageFile>(found->second);
+  if (found != images_.end()) return std::make_unique<MemoryImageFile>(found->second);
+  error = "cannot open " + path + ": No such file or directory";
+  return nullptr;
 }
 
 std::unique_ptr<ExtractTarget> FakeImageHost::openExtractRoot(const std::string& path, std::string& error) {
-  Tree& tree = trees_[path];
-  if (tree.directories.size() > 1 || !tree.files.empty()) {
-    error = path + " is not empty";
-    return nullptr;
-  }
-  tree.directories.insert("");
-  return std::make_unique<Target>(tree, failCreate_);
+  if (trees_[path].empty()) return std::make_unique<Target>(trees_[path], failCreate_);
+  error = path + " is not empty";
+  return nullptr;
 }
 
 }  // namespace vornel
