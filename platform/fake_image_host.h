@@ -10,22 +10,55 @@ namespace vornel {
 
 // Images held in memory by path, and extraction into memory: each root maps
 // the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.
-class FakeImageHost : public ImageHost {
- public:
+struct FakeImageHost : ImageHost {
   using Tree = std::map<std::string, std::string>;
+  std::map<std::string, std::string> images;
+  std::map<std::string, Tree> extracted;
+  std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
 
-  void addImage(const std::string& path, std::string bytes) { images_[path] = std::move(bytes); }
-  // Creating anything at this path, relative to the root, fails.
-  void failCreate(const std::string& path) { failCreate_.insert(path); }
-  const Tree& extracted(const std::string& root) { return trees_[root]; }
+  struct Target : ExtractTarget {
+    Tree& tree;
+    const std::set<std::string>& failCreate;
+    std::string current;  // "" or "a/b/"
+    std::string* file = nullptr;
 
-  std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override;
-  std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override;
+    Target(Tree& t, const std::set<std::string>& f) : tree(t), failCreate(f) {}
+    bool create(const std::string& name, const char* suffix, std::string& error) {
+      const std::string path = current + name;
+      if (failCreate.count(path) + tree.count(path) + tree.count(path + "/") != 0) {
+        error = "cannot create " + path;
+        return false;
+      }
+      file = &tree[path + suffix];
+      return true;
+    }
+    bool enterNewDirectory(const std::string& name, std::string& error) override {
+      if (!create(name, "/", error)) return false;
+      current += name + "/";
+      return true;
+    }
+    bool leaveDirectory(std::string&) override {
+      current.erase(current.rfind('/', current.size() - 2) + 1);
+      return true;
+    }
+    bool createFile(const std::string& name, std::string& error) override { return create(name, "", error); }
+    bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
+      file->append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    bool closeFile(std::string&) override { return true; }
+  };
 
- private:
-  std::map<std::string, std::string> images_;
-  std::set<std::string> failCreate_;
-  std::map<std::string, Tree> trees_;
+  std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override {
+    if (images.count(path) != 0) return std::make_unique<MemoryImageFile>(images[path]);
+    error = "cannot open " + path + ": No such file or directory";
+    return nullptr;
+  }
+  std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override {
+    if (extracted[path].empty()) return std::make_unique<Target>(extracted[path], failCreate);
+    error = path + " is not empty";
+    return nullptr;
+  }
 };
 
 }  // namespace vornel

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/image_file.h"
 
@@ -16,53 +15,42 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string content(const fs::path& path) {
-  std::stringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
-
-TEST(PosixImageHostTest, ExtractionStaysInsideItsTargetAndReadsStayInsideTheImage) {
-  std::string pattern = (fs::temp_directory_path() / "vornel-host-XXXXXX").string();
-  ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-  const fs::path tmp = pattern;
+TEST(PosixImageHostTest, ExtractionStaysInsideItsTargetAndReadsInsideTheImage) {
+  std::string tmp = fs::temp_directory_path() / "vornel-host-XXXXXX";
+  ASSERT_NE(::mkdtemp(tmp.data()), nullptr);
   PosixImageHost host;
   std::string error;
-  fs::create_directory(tmp / "outside");
-  std::ofstream(tmp / "victim") << "keep";
-  const auto target = host.openExtractRoot((tmp / "out").string(), error);
+  fs::create_directory(tmp + "/outside");
+  std::ofstream(tmp + "/victim") << "keep";
+  const auto target = host.openExtractRoot(tmp + "/out", error);
   ASSERT_NE(target, nullptr) << error;
-  fs::create_directory_symlink(tmp / "outside", tmp / "out" / "dir");
-  fs::create_symlink(tmp / "victim", tmp / "out" / "file");
-  fs::create_symlink(tmp / "nothing", tmp / "out" / "dangling");
+  fs::create_directory_symlink(tmp + "/outside", tmp + "/out/dir");
+  fs::create_symlink(tmp + "/victim", tmp + "/out/file");
+  fs::create_symlink(tmp + "/nothing", tmp + "/out/dangling");
   EXPECT_FALSE(target->createFile("file", error) || target->createFile("dangling", error) ||
-               target->enterNewDirectory("dir", error));
-  EXPECT_EQ(content(tmp / "victim"), "keep");
-  EXPECT_FALSE(fs::exists(tmp / "nothing"));
-  EXPECT_TRUE(fs::is_empty(tmp / "outside"));
+               target->enterNewDirectory("dir", error) || fs::exists(tmp + "/nothing"));
+  EXPECT_TRUE(fs::file_size(tmp + "/victim") == 4 && fs::is_empty(tmp + "/outside"));
 
-  for (const char* name : {"a", "b", "c"}) EXPECT_TRUE(target->enterNewDirectory(name, error)) << error;
   const auto xyz = reinterpret_cast<const std::uint8_t*>("xyz");
-  EXPECT_TRUE(target->createFile("deep", error) && target->writeFile(xyz, 3, error) && target->closeFile(error));
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(target->leaveDirectory(error));
-  EXPECT_TRUE(target->createFile("top", error) && target->closeFile(error));
-  EXPECT_EQ(content(tmp / "out/a/b/c/deep"), "xyz");
-  EXPECT_TRUE(fs::exists(tmp / "out/top"));
-  EXPECT_EQ(host.openExtractRoot((tmp / "out").string(), error), nullptr);
-  EXPECT_EQ(error, (tmp / "out").string() + " is not empty");
-  EXPECT_NE(host.openExtractRoot((tmp / "outside").string(), error), nullptr);
+  EXPECT_TRUE(target->enterNewDirectory("a", error) && target->enterNewDirectory("b", error) &&
+              target->createFile("deep", error) && target->writeFile(xyz, 3, error) && target->closeFile(error) &&
+              target->leaveDirectory(error) && target->leaveDirectory(error) && target->createFile("top", error) &&
+              target->closeFile(error))
+      << error;
+  EXPECT_TRUE(fs::file_size(tmp + "/out/a/b/deep") == 3 && fs::exists(tmp + "/out/top"));
+  EXPECT_EQ(host.openExtractRoot(tmp + "/out", error), nullptr);
+  EXPECT_EQ(error, tmp + "/out is not empty");
+  EXPECT_NE(host.openExtractRoot(tmp + "/outside", error), nullptr);
 
-  std::ofstream(tmp / "image") << std::string(3000, 'i');
-  const auto image = host.openImage((tmp / "image").string(), error);
+  const auto image = host.openImage(tmp + "/victim", error);
+  std::uint8_t buffer[4];
   ASSERT_NE(image, nullptr) << error;
-  EXPECT_EQ(image->size(), 3000u);
-  std::uint8_t buffer[2048];
-  EXPECT_TRUE(image->readAt(2048, buffer, 952));
-  EXPECT_FALSE(image->readAt(2048, buffer, 953) || image->readAt(UINT64_MAX, buffer, 2));
-  EXPECT_EQ(host.openImage((tmp / "none").string(), error), nullptr);
-  EXPECT_EQ(error, "cannot open " + (tmp / "none").string() + ": No such file or directory");
-  EXPECT_EQ(host.openImage(tmp.string(), error), nullptr);
-  EXPECT_EQ(error, "cannot read " + tmp.string() + ": not a regular file");
+  EXPECT_TRUE(image->size() == 4 && image->readAt(1, buffer, 3) && buffer[2] == 'p');
+  EXPECT_FALSE(image->readAt(1, buffer, 4) || image->readAt(UINT64_MAX, buffer, 2));
+  EXPECT_EQ(host.openImage(tmp + "/none", error), nullptr);
+  EXPECT_EQ(error, "cannot open " + tmp + "/none: No such file or directory");
+  EXPECT_EQ(host.openImage(tmp, error), nullptr);
+  EXPECT_EQ(error, "cannot read " + tmp + ": not a regular file");
   fs::remove_all(tmp);
 }
 
