@@ -17,14 +17,10 @@ struct FakeImageHost : ImageHost {
   std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
 
   struct Target : ExtractTarget {
-    Tree& tree;
-    const std::set<std::string>& failCreate;
-    std::string current;  // "" or "a/b/"
-    std::string* file = nullptr;
-
     Target(Tree& t, const std::set<std::string>& f) : tree(t), failCreate(f) {}
-    bool create(const std::string& name, const char* suffix, std::string& error) {
-      const std::string path = current + name;
+    // Adds the entry `name` + `suffix` to the current directory, unless `name` is taken or made to fail.
+    bool add(const std::string& name, const char* suffix, std::string& error) {
+      const std::string path = dir + name;
       if (failCreate.count(path) + tree.count(path) + tree.count(path + "/") != 0) {
         error = "cannot create " + path;
         return false;
@@ -33,20 +29,25 @@ struct FakeImageHost : ImageHost {
       return true;
     }
     bool enterNewDirectory(const std::string& name, std::string& error) override {
-      if (!create(name, "/", error)) return false;
-      current += name + "/";
+      if (!add(name, "/", error)) return false;
+      dir += name + "/";
       return true;
     }
     bool leaveDirectory(std::string&) override {
-      current.erase(current.rfind('/', current.size() - 2) + 1);
+      dir.erase(dir.rfind('/', dir.size() - 2) + 1);
       return true;
     }
-    bool createFile(const std::string& name, std::string& error) override { return create(name, "", error); }
+    bool createFile(const std::string& name, std::string& error) override { return add(name, "", error); }
     bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
       file->append(reinterpret_cast<const char*>(data), size);
       return true;
     }
     bool closeFile(std::string&) override { return true; }
+
+    Tree& tree;
+    const std::set<std::string>& failCreate;
+    std::string dir;  // the current directory: "" or "a/b/"
+    std::string* file = nullptr;
   };
 
   std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override {
