@@ -1,6 +1,5 @@
-// Fuzz target for reading images: any bytes, taken as an image, go through
-// the whole-image check, both listings and extraction. A crash, a hang or a
-// sanitizer report is a finding.
+// Any bytes, taken as an image, through the whole-image check, both listings and
+// extraction: a crash, a hang or a sanitizer report is a finding.
 
 #include "image/image_compare.h"
 #include "inspect/listing.h"
