@@ -64,14 +64,16 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{6}, 1000, "", 2, "block 6, offset 1000: filler expected after the entries of directory /data, found 0x68\n"},
       {{70}, 30, "", 1, "block 70: copy 1 of directory /data differs from its copy at block 6\n"},
       {{500}, 3, "", 1, "block 500: copy 1 of file /readme.txt differs from its copy at block 300\n"},
-      {{4}, 100, "", 1, "block 4, offset 100: filler expected after the last byte of file /data/level1.map, found 0x65\n"},
+      {{4}, 100, "", 1,
+       "block 4, offset 100: filler expected after the last byte of file /data/level1.map, found 0x65\n"},
       {{0, 225}, 88, be32(0), 1, "block 0, offset 88: the root directory has 0 blocks\n"},
       {{0, 225}, 88, be32(0x7FFFFFFF), 14,
        "block 0, offset 100: directory /: avatar 5 of 2147483647 blocks lies outside the image of 501 blocks\n"},
       {{0, 225}, 96, be32(0x80000000), 3,
        "block 0, offset 96: the root's lastAvatar -2147483648 is outside 0 to 7\n"
        "block 0, offset 104: an unused root avatar slot is not 0\n"},
-      {{6, 70}, 0, be32(5) + be32(0), 2, "block 6, offset 0: nextBlock is 5, not -1\nblock 6, offset 4: prevBlock is 0, not -1\n"},
+      {{6, 70}, 0, be32(5) + be32(0), 2,
+       "block 6, offset 0: nextBlock is 5, not -1\nblock 6, offset 4: prevBlock is 0, not -1\n"},
       {{6, 70}, 12, be32(0xFFFFFFF0), 5, "block 6, offset 12: firstFreeByte -16 is outside 20 to 2048\n"},
       {{5, 69}, 184, be32(0xFFFFFFFF) + be32(0x200000), 5,
        "block 5, offset 236: file /readme.txt: avatar 300 of 2097152 blocks lies outside the image of 501 blocks\n",
@@ -83,17 +85,21 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{5, 69}, 260, be32(0xFFFFF800) + be32(0x7FFFFFFF), 7,
        "block 5, offset 260: directory /data: byteCount 4294965248 is not blockCount 2147483647 x 2048\n",
        {"/data: the directory could not be read"}},
-      {{5, 69}, 276, "..\0\0"s, 1, "block 5, offset 276: entry /..: the name is \"..\"\n", {"/..: the name is \"..\""}},
-      {{5, 69}, 276, "a/b\0"s, 1, "block 5, offset 276: entry /a/b: the name holds a \"/\"\n", {"/a/b: the name holds a \"/\""}},
+      {{5, 69}, 276, "..\0\0"s, 1, "block 5, offset 276: entry /..: the name is \"..\"\n",
+       {"/..: the name is \"..\""}},
+      {{5, 69}, 276, "a/b\0"s, 1, "block 5, offset 276: entry /a/b: the name holds a \"/\"\n",
+       {"/a/b: the name holds a \"/\""}},
       {{5, 69}, 276, "ReadMe.TXT", 1,
        "block 5, offset 276: entry /ReadMe.TXT: the disc cannot tell this name from another one of its directory\n",
        {"/ReadMe.TXT: the disc cannot tell it from an earlier name"}},
       {{5, 69}, 308, be32(0x7FFFFFFF), 7,
-       "block 5, offset 244: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar 2147483647)\n"},
+       "block 5, offset 244: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar "
+       "2147483647)\n"},
       {{5, 69}, 312, be32(5) + be32(69), 9,
        "block 5, offset 312: block 5 is claimed by both directory / and directory /data: the directory contains "
        "itself or a parent\n"},
-      {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {}, &siblings},
+      {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {},
+       &siblings},
       {{}, 0, "", 3, "block 2052, offset 20: directory " + path + " lies deeper than 2048 levels: it is not read\n",
        {path + ": the directory could not be read"}, &deep},
   };
@@ -156,7 +162,8 @@ TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {
   // A file of several reads, placed so that it ends where the image ends, and
   // a directory after it to be entered from the root.
   FakeFileSystem fs;
-  const FakeImageHost::Tree want = {{"a/", ""}, {"a/big", std::string(300 * kB - 1, 'b') + "!"}, {"z/", ""}, {"z/e", ""}};
+  const FakeImageHost::Tree want = {
+      {"a/", ""}, {"a/big", std::string(300 * kB - 1, 'b') + "!"}, {"z/", ""}, {"z/e", ""}};
   for (const auto& [path, content] : want) {
     if (!path.ends_with('/')) fs.addFile("src/" + path, content);
   }

@@ -50,13 +50,15 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
         "\"blockCount\": 1, \"avatars\": [2, 66, 130]},\n    {\"path\": \"/d\", \"kind\": \"directory\", \"type\": "
         "\"*dir\", \"byteCount\": 2048, \"blockCount\": 1, \"avatars\": [3, 67, 131]},\n    {\"path\": "
         "\"/d/q\\\"b\\\\\\u0001\\u000a\\u007f\\u00ff.\\u00e9\", \"kind\": \"file\", \"type\": \"\\u00e9   \", "
-        "\"byteCount\": 1, \"blockCount\": 1, \"avatars\": [1]}\n  ],\n  \"summary\": {\"directories\": 2, \"files\": 1, "
-        "\"blocksUsed\": 9, \"imageBytes\": 464896},\n  \"problems\": [\n    \"" + longer + "\"\n  ]\n}\n",
+        "\"byteCount\": 1, \"blockCount\": 1, \"avatars\": [1]}\n  ],\n  \"summary\": {\"directories\": 2, "
+        "\"files\": 1, \"blocksUsed\": 9, \"imageBytes\": 464896},\n  \"problems\": [\n    \"" +
+            longer + "\"\n  ]\n}\n",
         "vornel-inspect: longer: " + longer + "\n"}},
       {{"--check", "image"}, {0, "image is sound\n", ""}},
       {{"--check", "flipped"},
        {1, "block 200, offset 9: filler expected in a block that nothing owns, found 0x78\n1 problem\n", ""}},
-      {{"--check", "longer"}, {1, longer + "\nblock 226: the image goes on past its last block in use\n2 problems\n", ""}},
+      {{"--check", "longer"},
+       {1, longer + "\nblock 226: the image goes on past its last block in use\n2 problems\n", ""}},
       {{"--compare", "src/", "image"}, {0, "same\n", ""}},
       {{"--compare", "src", "longer"}, {1, "image problem: " + longer + "\n", ""}},
       {{"--extract", "out", "image"}, {0, "extracted 1 directories and 1 files to out\n", ""}},
@@ -69,15 +71,18 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
       {{"--list", "image"}, {2, "", "vornel-inspect: unknown option --list\n" + usage}},
       {{"--compare", "image"}, {2, "", "vornel-inspect: expected a folder and an image\n" + usage}},
       {{"missing"}, {2, "", "vornel-inspect: cannot open missing: No such file or directory\n"}},
-      {{"--check", "zeros"}, {2, "", "vornel-inspect: zeros: block 0: no disc label at block 0 or 225: not an image\n"}},
-      {{"short"}, {2, "", "vornel-inspect: short: image: the file is shorter than one block: not an image\n"}},
+      {{"--check", "zeros"},
+       {2, "", "vornel-inspect: zeros: block 0: no disc label at block 0 or 225: not an image\n"}},
+      {{"short"},
+       {2, "", "vornel-inspect: short: image: the file is shorter than one block: not an image\n"}},
       {{"--compare", "nowhere", "image"}, {2, "", "vornel-inspect: nowhere is not a directory\n"}},
   };
   for (const auto& c : cases) EXPECT_EQ(inspect(c.args), c.outcome);
   EXPECT_TRUE(std::get<1>(inspect({"--check", "noisy"})).ends_with("\nand 102 more problems\n1102 problems\n"));
   host.failCreate.insert("d");
   EXPECT_EQ(inspect({"--extract", "again", "image"}),
-            (Outcome{1, "extracted 0 directories and 0 files to again\n", "vornel-inspect: skipped /d: cannot create d\n"}));
+            (Outcome{1, "extracted 0 directories and 0 files to again\n",
+                     "vornel-inspect: skipped /d: cannot create d\n"}));
 }
 
 }  // namespace vornel
