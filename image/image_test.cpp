@@ -2,6 +2,7 @@
 // bounds, the comparison with the source, and extraction.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <array>
 #include <random>
@@ -41,11 +42,23 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
   two.addDirectory("src/A");
   two.addDirectory("src/B");
   const std::string siblings = buildInMemory(two, {"-ra", "1", "-da", "1"}).image;
-  FakeFileSystem nested;
-  std::string path;
-  for (int i = 0; i < 2050; ++i, path += "/d") nested.addDirectory("src" + path);
-  const std::string deep = buildInMemory(nested, {"-da", "1"}).image;
-  path = path.substr(2);  // the directory 2049 levels down
+  // The build walks a chain of 2050 directories by recursion: its own thread
+  // gives it room for the larger frames of a sanitized build too.
+  std::string deep;
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, std::size_t{256} << 20);
+  pthread_t thread;
+  pthread_create(&thread, &attr, [](void* image) -> void* {
+    FakeFileSystem nested;
+    std::string path = "src";
+    for (int i = 0; i < 2050; ++i, path += "/d") nested.addDirectory(path);
+    *static_cast<std::string*>(image) = buildInMemory(nested, {"-da", "1"}).image;
+    return nullptr;
+  }, &deep);
+  pthread_join(thread, nullptr);
+  std::string path;  // the directory 2049 levels down
+  for (int i = 0; i < 2049; ++i) path += "/d";
   const struct {
     std::vector<std::size_t> blocks;
     std::size_t offset;
