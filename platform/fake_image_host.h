@@ -8,31 +8,58 @@
 
 namespace vornel {
 
-// Images held in memory by path, and extraction into an in-memory tree whose
-// paths ("a/b") map to file contents or to directories.
-class FakeImageHost : public ImageHost {
- public:
-  struct Tree {
-    std::set<std::string> directories;         // "" is the extraction root
-    std::map<std::string, std::string> files;  // path -> content
+// Images held in memory by path, and extraction into memory: each root maps
+// the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.
+struct FakeImageHost : ImageHost {
+  using Tree = std::map<std::string, std::string>;
+  std::map<std::string, std::string> images;
+  std::map<std::string, Tree> extracted;
+  std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
+
+  struct Target : ExtractTarget {
+    Target(Tree& t, const std::set<std::string>& f) : tree(t), failCreate(f) {}
+    // Adds the entry `name` + `suffix` to the current directory, unless `name` is taken or made to fail.
+    bool add(const std::string& name, const char* suffix, std::string& error) {
+      const std::string path = dir + name;
+      if (failCreate.count(path) + tree.count(path) + tree.count(path + "/") != 0) {
+        error = "cannot create " + path;
+        return false;
+      }
+      file = &tree[path + suffix];
+      return true;
+    }
+    bool enterNewDirectory(const std::string& name, std::string& error) override {
+      if (!add(name, "/", error)) return false;
+      dir += name + "/";
+      return true;
+    }
+    bool leaveDirectory(std::string&) override {
+      dir.erase(dir.rfind('/', dir.size() - 2) + 1);
+      return true;
+    }
+    bool createFile(const std::string& name, std::string& error) override { return add(name, "", error); }
+    bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
+      file->append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    bool closeFile(std::string&) override { return true; }
+
+    Tree& tree;
+    const std::set<std::string>& failCreate;
+    std::string dir;  // the current directory: "" or "a/b/"
+    std::string* file = nullptr;
   };
 
-  void addImage(const std::string& path, std::string bytes) { images_[path] = std::move(bytes); }
-  // Creating anything at this path (relative to the root) fails.
-  void failCreate(const std::string& path) { failCreate_.insert(path); }
-
-  std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override;
-  std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override;
-
-  // The tree extracted under each root path.
-  const Tree& extracted(const std::string& root) { return trees_[root]; }
-
- private:
-  class Target;
-
-  std::map<std::string, std::string> images_;
-  std::set<std::string> failCreate_;
-  std::map<std::string, Tree> trees_;
+  std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override {
+    if (images.count(path) != 0) return std::make_unique<MemoryImageFile>(images[path]);
+    error = "cannot open " + path + ": No such file or directory";
+    return nullptr;
+  }
+  std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override {
+    if (extracted[path].empty()) return std::make_unique<Target>(extracted[path], failCreate);
+    error = path + " is not empty";
+    return nullptr;
+  }
 };
 
 }  // namespace vornel
