@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -91,6 +93,27 @@ TEST(PosixFileSystemTest, ListsStatsReadsAndWritesRealFiles) {
   ASSERT_TRUE(image && image->seek(675837952));
   EXPECT_EQ(image->write(buffer, 2), 2);
   EXPECT_TRUE(image->commit());
+  image = posix.createOutput("/dev/full");  // a write that fails for real
+  const std::uint8_t* blocks[] = {buffer, buffer};
+  EXPECT_FALSE(image && image->writeBlocks(0, blocks, 2));
+
+  // SIGTERM while an image is written: the old output stays and the
+  // temporary file goes.
+  const fs::path term = dir / "term";
+  std::ofstream(term) << "previous image";
+  const auto settled = entries();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    auto output = PosixFileSystem().createOutput(term.string());
+    for (std::uint64_t at = 0;; at += sizeof buffer) output->writeBlocks(at, blocks, 1);
+  }
+  int status = 0;
+  while (entries() == settled && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
+  ::kill(child, SIGTERM);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  EXPECT_EQ(fs::file_size(term), 14u);
+  EXPECT_EQ(entries(), settled);
   fs::remove_all(dir);
 }
 
