@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -7,6 +8,21 @@
 #include "platform/image_file.h"
 
 namespace vornel {
+
+// An image held in memory.
+class MemoryImageFile : public ImageFile {
+ public:
+  explicit MemoryImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
+    if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+    std::memcpy(buffer, bytes_.data() + offset, size);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
 
 // Images held in memory by path, and extraction into memory: each root maps
 // the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.

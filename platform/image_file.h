@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -21,21 +20,6 @@ class ImageFile {
   // Reads exactly size bytes at offset; false on a read error or when the
   // range goes past the end.
   virtual bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
-};
-
-// An image held in memory, for tests and the fuzzer.
-class MemoryImageFile : public ImageFile {
- public:
-  explicit MemoryImageFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  std::uint64_t size() const override { return bytes_.size(); }
-  bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-    if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
-    std::memcpy(buffer, bytes_.data() + offset, size);
-    return true;
-  }
-
- private:
-  std::string bytes_;
 };
 
 // A cursor on a directory tree being created, one directory at a time.

@@ -1,10 +1,9 @@
-// Fuzz target for the placement file parser. Each input is the content of a
-// placement file (as much of it as the scanner reads); whatever it holds, the
-// record ends with a lastAvatar from 0 to 3 and slots that hold -1 or a
-// number found in the text (its digits kept when it is above 2147483647),
-// only the first four of them used.
+// Fuzz target for the placement file parser: whatever a placement file holds
+// (as much of it as the scanner reads), the record ends with a lastAvatar from
+// 0 to 3 and only slots 0 to 3 used, each -1 or a number in the text (its
+// digits kept when it is above 2147483647).
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,8 +11,7 @@
 #include "tree/scanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > vornel::kPlacementFileLimit) size = vornel::kPlacementFileLimit;
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const std::string_view text(reinterpret_cast<const char*>(data), std::min(size, vornel::kPlacementFileLimit));
   vornel::PlacementRecord record;
   vornel::parsePlacementText(text, record);
   bool sound = record.lastAvatar >= 0 && record.lastAvatar <= 3;

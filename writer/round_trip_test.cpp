@@ -15,6 +15,7 @@
 
 #include "driver/test_build.h"
 #include "image/image_compare.h"
+#include "platform/fake_image_host.h"
 #include "platform/posix_file_system.h"
 #include "tree/source_tree.h"
 
