@@ -77,24 +77,13 @@ class FakeFileSystem::Output : public OutputFile {
 };
 
 FakeFileSystem::Node* FakeFileSystem::find(std::string path) {
-  path = trimmed(std::move(path));
-  // Follows links, also among the leading components, a bounded number of
-  // times so that a loop of links ends.
+  // Follows links (of the whole path) a bounded number of times, so that a
+  // loop of links ends.
   for (int hops = 0; hops < 40; ++hops) {
-    auto it = nodes_.find(path);
-    if (it != nodes_.end() && it->second.link.empty()) return &it->second;
-    if (it != nodes_.end()) {
-      path = it->second.link;
-      continue;
-    }
-    std::size_t slash = path.rfind('/');
-    while (slash != std::string::npos && slash > 0) {
-      auto prefix = nodes_.find(path.substr(0, slash));
-      if (prefix != nodes_.end() && !prefix->second.link.empty()) break;
-      slash = path.rfind('/', slash - 1);
-    }
-    if (slash == std::string::npos || slash == 0) return nullptr;
-    path = nodes_[path.substr(0, slash)].link + path.substr(slash);
+    const auto it = nodes_.find(trimmed(path));
+    if (it == nodes_.end()) return nullptr;
+    if (it->second.link.empty()) return &it->second;
+    path = it->second.link;
   }
   return nullptr;
 }

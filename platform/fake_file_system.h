@@ -25,7 +25,8 @@ class FakeFileSystem : public FileSystem {
 
   void addDirectory(const std::string& path) { add(path, FileKind::Directory); }
   void addFile(const std::string& path, std::string content) { add(path, FileKind::Regular).content = std::move(content); }
-  // Stat and listing see the target; a link to nothing is no file or directory.
+  // Stat and listing of the link's own path see the target (not of paths
+  // below it); a link to nothing is no file or directory.
   void addLink(const std::string& path, const std::string& target) { add(path, FileKind::Missing).link = target; }
   void remove(const std::string& path) { nodes_.erase(path); }
   void setContent(const std::string& path, std::string content) { nodes_[path].content = std::move(content); }

@@ -10,23 +10,12 @@ namespace {
 class ScannerTest : public ::testing::Test {
  protected:
   // Scans "src/" as the driver does: root first, then the fixed records.
-  int scan(EntryOrder order = EntryOrder::Name) {
+  int scan() {
     root = newDirNode(ids, 3);
     placements = std::make_unique<PlacementList>(ids);
     root->path = "src/";
-    ScanContext context{fs, console, ids, *placements, 3, {}, order};
+    ScanContext context{fs, console, ids, *placements, 3};
     return scanDirectory(*root, context);
-  }
-  // Each directory's name and files ("name#id:blocks"), depth first.
-  std::vector<std::string> walk() {
-    std::vector<std::string> seen;
-    preOrderWalk(*root, [&](DirNode& dir) {
-      seen.push_back(dir.path + "#" + std::to_string(dir.id));
-      for (const auto& f : dir.files)
-        seen.push_back(f->name + "#" + std::to_string(f->id) + ":" + std::to_string(f->blockCount));
-      return 0;
-    });
-    return seen;
   }
   const FileRecord* placement(const std::string& name) { return placements->find(name); }
 
@@ -36,26 +25,6 @@ class ScannerTest : public ::testing::Test {
   std::unique_ptr<DirNode> root;
   std::unique_ptr<PlacementList> placements;
 };
-
-TEST_F(ScannerTest, EntriesTakeIdsDepthFirstInNameOrderOrInTheHostsOrder) {
-  for (const char* path : {"src/b", "src/D/z", "src/D/#z", "src/_x", "src/a", "src/C/y", "src/D/Y2"})
-    fs.addFile(path, "x");
-  fs.addFile("src/big", std::string(2049, 'b'));
-  fs.addFile("src/empty", "");
-  fs.addLink("src/L", "src/C");  // a link to another part of the tree is scanned again
-  ASSERT_EQ(scan(), 0);
-  // Ids 1-7 are the root's block, the root and the five fixed records; then
-  // every entry as the scan meets it, a directory's first block before the
-  // directory and its contents before its next sibling. "#z" (id 16) sorts
-  // before "Y2" and goes to the placement list.
-  EXPECT_EQ(walk(),
-            (std::vector<std::string>{"src/#2", "a#8:1", "b#9:1", "big#10:2", "empty#19:0", "_x#23:1", "src/C/#12",
-                                      "y#13:1", "src/D/#15", "Y2#17:1", "z#18:1", "src/L/#21", "y#22:1"}));
-  EXPECT_EQ(placement("#z")->id, 16);
-  ids = IdCounter();
-  ASSERT_EQ(scan(EntryOrder::Disk), 0);
-  EXPECT_EQ(walk()[1], "b#8:1");
-}
 
 TEST_F(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
   const struct {
