@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "driver/options.h"
-#include "platform/fake_console.h"
+#include "platform/fake_file_system.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args(size > 0 ? 1 : 0);

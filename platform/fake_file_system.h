@@ -8,10 +8,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_console.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace vornel {
+
+// A console that collects the text in memory.
+class StringConsole : public Console {
+ public:
+  void print(std::string_view text) override { text_ += text; }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
 
 // An in-memory file system: entries listed in the order they were added,
 // scripted failures, and the image kept in memory with a log of its writes.
