@@ -80,7 +80,7 @@ using Change = std::function<void(Fs&)>;
 // A file added after the scan's listing: grew or shrank (or vanished) by the
 // time the writer reads it.
 Change changeLater(std::string content) {
-  return [content](Fs& fs) { fs.onCreateOutput([&fs, content] { fs.setContent("src/f", content); }); };
+  return [content](Fs& fs) { fs.onCreateOutput = [&fs, content] { fs.setContent("src/f", content); }; };
 }
 
 TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
@@ -102,19 +102,19 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   const std::string changed = kWrite + "..Error file src/f changed size during the build.\n";
   const auto sized = [](Fs& fs, const std::string& path, std::uint64_t blocks) {
     fs.addFile(path, "");
-    fs.reportSize(path, blocks * kBlock);
+    fs.reportedSize[path] = blocks * kBlock;
   };
   const Case cases[] = {
       {"source missing", [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
-      {"unreadable folder", [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing("src/A"); },
+      {"unreadable folder", [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
        kParse + "Error read directory src/A/\n"},
-      {"4 GiB", [](Fs& fs) { fs.addFile("src/big", ""), fs.reportSize("src/big", 1ull << 32); },
+      {"4 GiB", [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 1ull << 32; },
        kParse + "Error file src/big is 4 GiB or larger.\n"},
-      {"empty placement file not opened", [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen("src/A/#x"); },
+      {"empty placement file not opened", [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen.insert("src/A/#x"); },
        kParse + "Error read file src/A/#x\n"},
-      {"placement file that cannot be read", [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter("src/#x", 0); },
+      {"placement file that cannot be read", [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter["src/#x"] = 0; },
        kParse + "Error read file src/#x\n"},
-      {"status that cannot be read", [](Fs& fs) { fs.failStat("src/f"); }, kParse + "Error read file src/f\n"},
+      {"status that cannot be read", [](Fs& fs) { fs.failStat.insert("src/f"); }, kParse + "Error read file src/f\n"},
       {"entry gone since the listing", [](Fs& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); },
        kParse + "Error read file src/g\n"},
       {"dangling link", [](Fs& fs) { fs.addLink("src/l", "src/nowhere"); },
@@ -155,28 +155,28 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        kOthers + "Error place (stage 2) directory src/ in free blocks pool.\n"},
       {"no room for S", [&](Fs& fs) { sized(fs, "src/g", 221), sized(fs, "src/h", 329774), fs.addDirectory("src/S"); },
        kOthers + "Error place (stage 2) directory S in free blocks pool.\n"},
-      {"output not created", [](Fs& fs) { fs.failCreate(); }, kWrite + "Error create output file out.iso\n"},
-      {"seek to the root", [](Fs& fs) { fs.failSeekTo(3 * kBlock); }, kWrite + ".Error write to output file.\n"},
-      {"short directory block", [](Fs& fs) { fs.shortWriteAt(3 * kBlock, 0); },
+      {"output not created", [](Fs& fs) { fs.failCreate = true; }, kWrite + "Error create output file out.iso\n"},
+      {"seek to the root", [](Fs& fs) { fs.failSeekTo = 3 * kBlock; }, kWrite + ".Error write to output file.\n"},
+      {"short directory block", [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; },
        kWrite + ".Error write to output file.\n"},
-      {"seek to a file", [](Fs& fs) { fs.failSeekTo(kBlock); }, writeFailed, {3}},
-      {"short file block", [](Fs& fs) { fs.shortWriteAt(2 * kBlock, 2047); }, writeFailed, {3, 1}},
-      {"seek to filler", [](Fs& fs) { fs.failSeekTo(4 * kBlock); }, writeFailed, {3, 1, 2}},
-      {"short filler", [](Fs& fs) { fs.shortWriteAt(4 * kBlock, 1); }, writeFailed, {3, 1, 2}},
-      {"seek to the label", [](Fs& fs) { fs.failSeekTo(0); }, writeFailed, beforeLabel},
-      {"short label", [](Fs& fs) { fs.shortWriteAt(0, 100); }, writeFailed, beforeLabel},
-      {"failed close or rename", [](Fs& fs) { fs.failCommit(); }, writeFailed, all},
-      {"source gone", [](Fs& fs) { fs.onCreateOutput([&fs] { fs.remove("src/f"); }); },
+      {"seek to a file", [](Fs& fs) { fs.failSeekTo = kBlock; }, writeFailed, {3}},
+      {"short file block", [](Fs& fs) { fs.shortWrite = {{2 * kBlock, 2047}}; }, writeFailed, {3, 1}},
+      {"seek to filler", [](Fs& fs) { fs.failSeekTo = 4 * kBlock; }, writeFailed, {3, 1, 2}},
+      {"short filler", [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 1}}; }, writeFailed, {3, 1, 2}},
+      {"seek to the label", [](Fs& fs) { fs.failSeekTo = 0; }, writeFailed, beforeLabel},
+      {"short label", [](Fs& fs) { fs.shortWrite = {{0, 100}}; }, writeFailed, beforeLabel},
+      {"failed close or rename", [](Fs& fs) { fs.failCommit = true; }, writeFailed, all},
+      {"source gone", [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; },
        kWrite + "..Error open file src/f\n", {3}},
-      {"read error", [](Fs& fs) { fs.failReadAfter("src/f", kBlock); }, kWrite + "..Error read file src/f\n", {3}},
-      {"host copy failing midway", [](Fs& fs) { fs.copyAtMost(1 << 20), fs.failReadAfter("src/f", kBlock); },
+      {"read error", [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; }, kWrite + "..Error read file src/f\n", {3}},
+      {"host copy failing midway", [](Fs& fs) { fs.copyAtMost = 1 << 20, fs.failReadAfter["src/f"] = kBlock; },
        kWrite + "..Error read file src/f\n", {3, 1}},
       {"file grew", changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
       {"file shrank", changeLater("tiny"), changed, {3, 1}},
-      {"shrank under host copies", [](Fs& fs) { fs.copyAtMost(1000), changeLater(std::string(2000, 's'))(fs); },
+      {"shrank under host copies", [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); },
        changed, {3, 1}},
       {"empty file grew", [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); }, changed, {1}},
-      {"grew under host copies", [](Fs& fs) { fs.copyAtMost(1 << 20), changeLater(std::string(9000, 'g'))(fs); },
+      {"grew under host copies", [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
        changed, {3, 1, 2}},
   };
   for (const Case& c : cases) {

@@ -25,39 +25,28 @@ std::uint64_t fnv1a(const std::string& bytes) {
 // byte for byte.
 TEST(DiscImageTest, ARichTreeGivesTheImageItAlwaysGave) {
   FakeFileSystem fs;
-  fs.addFile("src/rom_tags", std::string(1000, 't'));
-  fs.addFile("src/BannerScreen", "banner");
-  fs.addFile("src/sys/BOOT_CODE", std::string(4 * 2048, 'b'));
-  fs.addFile("src/sys/os_code", std::string(64 * 2048 - 5, 'o'));
-  fs.addFile("src/sys/misc_code", std::string(2049, 'm'));
-  fs.addFile("src/#readme.txt", "300 500\n");
-  fs.addFile("src/readme.txt", "Read me.");
-  fs.addFile("src/exact", std::string(2048, 'e'));
-  fs.addFile("src/empty", "");
-  fs.addFile("src/#empty.fixed", "330 331");
-  fs.addFile("src/empty.fixed", "");
-  // Placement files: a fixed record is not replaced; of two for one name the
-  // first in name order counts, the other is never even opened; only 1023
-  // bytes are read; an empty one places nothing.
-  fs.addFile("src/#BOOT_CODE", "500");
-  fs.addFile("src/#readme2", "610");
-  fs.addFile("src/#README2", "600");
-  fs.addFile("src/readme2", "r");
-  fs.addFile("src/#long", std::string(1020, ' ') + "62012345");
-  fs.addFile("src/long", "l");
-  fs.addFile("src/A/#Intro.str", "630");
-  fs.addFile("src/B/#intro.STR", "640");
-  fs.failOpen("src/B/#intro.STR");
-  fs.addFile("src/intro.str", "i");
-  fs.addFile("src/#empty2", "");
-  fs.addFile("src/empty2", "");
+  // Of the placement files, "#BOOT_CODE" cannot replace a fixed record;
+  // "#README2" counts, not "#readme2" after it in name order, and of the two
+  // for intro.str only A's is even opened; only 1023 bytes of "#long" are
+  // read; "#empty2", empty, places nothing.
+  const std::pair<std::string, std::string> files[] = {
+      {"rom_tags", std::string(1000, 't')}, {"BannerScreen", "banner"}, {"sys/BOOT_CODE", std::string(4 * 2048, 'b')},
+      {"sys/os_code", std::string(64 * 2048 - 5, 'o')}, {"sys/misc_code", std::string(2049, 'm')},
+      {"#readme.txt", "300 500\n"}, {"readme.txt", "Read me."}, {"exact", std::string(2048, 'e')}, {"empty", ""},
+      {"#empty.fixed", "330 331"}, {"empty.fixed", ""}, {"#BOOT_CODE", "500"}, {"#readme2", "610"},
+      {"#README2", "600"}, {"readme2", "r"}, {"#long", std::string(1020, ' ') + "62012345"}, {"long", "l"},
+      {"A/#Intro.str", "630"}, {"B/#intro.STR", "640"}, {"intro.str", "i"}, {"#empty2", ""}, {"empty2", ""}};
+  for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
+  fs.failOpen.insert("src/B/#intro.STR");
   for (const char* name : {"a name of 31 bytes: the longest", "a name of 32 bytes: the longest!", "~", "_x", "z", "a0",
                            "B", "\xE9t\xE9", "archive.tar.gz", "clip.MPEG2", ".profile"}) {
     fs.addFile(std::string("src/names/") + name, name);
   }
   // Nested folders, and a second boot_code, met after sys's by the
   // siblings-first walk: it goes first-fit like any file.
-  for (const char* path : {"src/A/A1/boot_code", "src/A/a", "src/B/B2/y", "src/B/B1/x", "src/C/z"}) fs.addFile(path, path);
+  for (const char* path : {"src/A/A1/boot_code", "src/A/a", "src/B/B2/y", "src/B/B1/x", "src/C/z"}) {
+    fs.addFile(path, path);
+  }
   for (int i = 0; i < 2000; ++i) fs.addFile("src/many/" + std::to_string(i) + std::string(25, 'n'), "");
   const BuildRun run = buildInMemory(fs, {"-vl", "GOLDEN"});
   ASSERT_EQ(run.status, 0) << run.text;

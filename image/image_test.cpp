@@ -164,7 +164,7 @@ TEST(ImageTest, CompareNamesEachDifference) {
                                       "content differs: /data/data.bin at avatar 1, byte 4999 (block 3)",
                                       "only in the image: /data/level1.map", "only in the source: /data/new"}));
   fs.setContent("src/readme.txt", std::string(31, 'r'));
-  fs.failListing("src/data");
+  fs.failListing.insert("src/data");
   EXPECT_EQ(compareWithTree(fs, "src", image),
             (std::vector<std::string>{"kind differs: /empty is a file in the image, a directory in the source",
                                       "size differs: /readme.txt has 30 bytes in the image, 31 in the source",

@@ -46,40 +46,36 @@ class FakeFileSystem : public FileSystem {
   void remove(const std::string& path) { nodes_.erase(path); }
   void setContent(const std::string& path, std::string content) { nodes_[path].content = std::move(content); }
 
-  void failListing(const std::string& path) { failListing_.insert(path); }
-  void failOpen(const std::string& path) { failOpen_.insert(path); }
-  void failStat(const std::string& path) { failStat_.insert(path); }  // Unreadable: no permission, a path too long
-  // Reads of the file fail once this many bytes have been returned.
-  void failReadAfter(const std::string& path, std::uint64_t bytes) { failReadAfter_[path] = bytes; }
-  // Stat reports this size while the content keeps its own length.
-  void reportSize(const std::string& path, std::uint64_t size) { reportedSize_[path] = size; }
-  void failCreate() { failCreate_ = true; }
-  void failCommit() { failCommit_ = true; }  // the close or the rename of the image
-  // Host copies (copyFrom) take at most this many bytes a call; 0, the
-  // default, copies nothing, so the writer reads and writes.
-  void copyAtMost(std::uint64_t bytes) { copyAtMost_ = bytes; }
-  void failSeekTo(std::uint64_t offset) { failSeekTo_ = offset; }
-  // The write that starts at this offset writes only `written` bytes.
-  void shortWriteAt(std::uint64_t offset, long long written) { shortWrite_ = {offset, written}; }
-  // Runs at the first createOutput: changes the tree between scan and write.
-  void onCreateOutput(std::function<void()> hook) { onCreate_ = std::move(hook); }
+  // Scripted failures and changes. By path: listing, opening and stat
+  // (Unreadable: no permission, a path too long) fail; reads fail once the
+  // given number of bytes were returned; stat reports the given size while
+  // the content keeps its own length.
+  std::set<std::string> failListing, failOpen, failStat;
+  std::map<std::string, std::uint64_t> failReadAfter, reportedSize;
+  bool failCreate = false, failCommit = false;  // commit: the close or the rename of the image
+  // Host copies (copyFrom) take at most this many bytes a call; 0 copies
+  // nothing, so the writer reads and writes.
+  std::uint64_t copyAtMost = 0;
+  std::optional<std::uint64_t> failSeekTo;
+  std::optional<std::pair<std::uint64_t, long long>> shortWrite;  // at this offset, only this many bytes
+  std::function<void()> onCreateOutput;  // runs once, between the scan and the writing
 
   bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
     const Node* node = find(path);
-    if (failListing_.count(trimmed(path)) != 0 || node == nullptr || node->kind != FileKind::Directory) return false;
+    if (failListing.count(trimmed(path)) != 0 || node == nullptr || node->kind != FileKind::Directory) return false;
     names = node->children;
     return true;
   }
   FileInfo stat(const std::string& path) override {
     FileInfo info;
     const Node* node = find(path);
-    if (failStat_.count(path) != 0) {
+    if (failStat.count(path) != 0) {
       info.kind = FileKind::Unreadable;
     } else if (node == nullptr) {
       if (nodes_.count(path) != 0) info.kind = FileKind::Other;  // a link that leads nowhere
     } else {
       info.kind = node->kind;
-      info.size = reportedSize_.count(path) != 0 ? reportedSize_[path] : node->content.size();
+      info.size = reportedSize.count(path) != 0 ? reportedSize[path] : node->content.size();
       info.device = 1;
       info.inode = node->inode;
     }
@@ -87,13 +83,13 @@ class FakeFileSystem : public FileSystem {
   }
   std::unique_ptr<InputFile> openInput(const std::string& path) override {
     const Node* node = find(path);
-    if (failOpen_.count(path) != 0 || node == nullptr || node->kind != FileKind::Regular) return nullptr;
-    const auto fail = failReadAfter_.find(path);
-    return std::make_unique<Input>(node->content, fail == failReadAfter_.end() ? UINT64_MAX : fail->second);
+    if (failOpen.count(path) != 0 || node == nullptr || node->kind != FileKind::Regular) return nullptr;
+    const auto fail = failReadAfter.find(path);
+    return std::make_unique<Input>(node->content, fail == failReadAfter.end() ? UINT64_MAX : fail->second);
   }
   std::unique_ptr<OutputFile> createOutput(const std::string&) override {
-    if (onCreate_) std::exchange(onCreate_, nullptr)();
-    if (failCreate_) return nullptr;
+    if (onCreateOutput) std::exchange(onCreateOutput, nullptr)();
+    if (failCreate) return nullptr;
     outputCreated_ = true;
     image_.clear();
     writes_.clear();
@@ -147,23 +143,23 @@ class FakeFileSystem : public FileSystem {
     explicit Output(FakeFileSystem& fs) : fs_(fs) {}
     bool seek(std::uint64_t offset) override {
       position_ = offset;
-      return fs_.failSeekTo_ != offset;
+      return fs_.failSeekTo != offset;
     }
     long long write(const std::uint8_t* data, std::size_t size) override {
       long long written = static_cast<long long>(size);
-      if (fs_.shortWrite_ && fs_.shortWrite_->first == position_) written = fs_.shortWrite_->second;
+      if (fs_.shortWrite && fs_.shortWrite->first == position_) written = fs_.shortWrite->second;
       if (written > 0) store(data, static_cast<std::size_t>(written));
       return written;
     }
     std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
       auto& source = dynamic_cast<Input&>(in);
-      const std::size_t count = source.take(std::min(length, fs_.copyAtMost_));
+      const std::size_t count = source.take(std::min(length, fs_.copyAtMost));
       position_ = offset;
       store(reinterpret_cast<const std::uint8_t*>(source.content_.data() + source.position_), count);
       source.position_ += count;
       return count;
     }
-    bool commit() override { return fs_.outputCommitted_ = !fs_.failCommit_; }
+    bool commit() override { return fs_.outputCommitted_ = !fs_.failCommit; }
 
    private:
     void store(const std::uint8_t* data, std::size_t size) {
@@ -205,13 +201,8 @@ class FakeFileSystem : public FileSystem {
   }
 
   std::map<std::string, Node> nodes_;
-  std::set<std::string> failListing_, failOpen_, failStat_;
-  std::map<std::string, std::uint64_t> failReadAfter_, reportedSize_;
-  bool failCreate_ = false, failCommit_ = false, outputCreated_ = false, outputCommitted_ = false;
-  std::uint64_t copyAtMost_ = 0, nextInode_ = 1;
-  std::optional<std::uint64_t> failSeekTo_;
-  std::optional<std::pair<std::uint64_t, long long>> shortWrite_;
-  std::function<void()> onCreate_;
+  bool outputCreated_ = false, outputCommitted_ = false;
+  std::uint64_t nextInode_ = 1;
   std::string image_;
   std::vector<Write> writes_;
 };

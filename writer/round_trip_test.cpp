@@ -70,7 +70,7 @@ TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderAndCopies) {
     FakeFileSystem forward, reverse;
     add(forward, entries, false);
     add(reverse, entries, true);
-    reverse.copyAtMost(std::array<std::uint64_t, 4>{1, 1000, 4096, 1 << 30}[seed % 4]);
+    reverse.copyAtMost = std::array<std::uint64_t, 4>{1, 1000, 4096, 1 << 30}[seed % 4];
     const BuildRun a = buildInMemory(forward, options);
     const BuildRun b = buildInMemory(reverse, options);
     ASSERT_EQ(a.status, 0) << a.text;
