@@ -12,8 +12,7 @@ namespace vornel {
 
 struct BuildRun {
   int status;
-  std::string text;   // standard output
-  std::string image;  // what was written, committed or not
+  std::string text, image;  // standard output, and what was written, committed or not
 };
 
 // Runs "vornel -in src -out out.iso" with these options on the fake file system.

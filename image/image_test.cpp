@@ -8,7 +8,6 @@
 #include <random>
 
 #include "driver/test_build.h"
-#include "format/bytes.h"
 #include "image/image_compare.h"
 #include "platform/fake_image_host.h"
 
@@ -17,11 +16,7 @@ namespace vornel {
 using namespace std::string_literals;
 constexpr std::size_t kB = 2048;
 
-static std::string be32(std::uint32_t value) {
-  std::string bytes(4, '\0');
-  storeBE32(reinterpret_cast<std::uint8_t*>(bytes.data()), value);
-  return bytes;
-}
+static std::string be32(std::uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 
 // With -ra 2 -da 2: the label at 0 and 225, data.bin at 1 to 3, level1.map at
 // 4, the root at 5 and 69 (entries: readme.txt at 168, data at 244), data at 6

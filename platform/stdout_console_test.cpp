@@ -10,8 +10,7 @@ namespace vornel {
 namespace {
 
 // Standard output goes to a pipe; each step prints, then takes what the pipe
-// holds, waiting up to 5 s (a generous bound: dots are due within 50 ms) for
-// the bytes it expects.
+// holds, waiting up to 5 s for the bytes it expects (dots are due in 50 ms).
 TEST(StdoutConsoleTest, TextShowsAtOnceAndDotsWithoutAnotherPrint) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
@@ -33,9 +32,7 @@ TEST(StdoutConsoleTest, TextShowsAtOnceAndDotsWithoutAnotherPrint) {
     }
   }
   ::dup2(saved, 1);
-  ::close(saved);
-  ::close(ends[0]);
-  ::close(ends[1]);
+  for (const int fd : {saved, ends[0], ends[1]}) ::close(fd);
   EXPECT_EQ(got, (std::vector<std::string>{"Now write - ", "..", ".Error.\n"}));
 }
 

@@ -1,7 +1,6 @@
-// Fuzz target for the placement file parser: whatever a placement file holds
-// (as much of it as the scanner reads), the record ends with a lastAvatar from
-// 0 to 3 and only slots 0 to 3 used, each -1 or a number in the text (its
-// digits kept when it is above 2147483647).
+// Fuzz target for the placement file parser: whatever a placement file holds,
+// the record ends with a lastAvatar from 0 to 3 and only slots 0 to 3 used,
+// each -1 or a number in the text (its digits kept above 2147483647).
 
 #include <algorithm>
 #include <cstdint>

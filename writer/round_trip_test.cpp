@@ -74,18 +74,14 @@ TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderAndCopies) {
     const BuildRun a = buildInMemory(forward, options);
     const BuildRun b = buildInMemory(reverse, options);
     ASSERT_EQ(a.status, 0) << a.text;
-    EXPECT_EQ(b.status, 0);
-    EXPECT_EQ(a.text, b.text);
-    EXPECT_TRUE(a.image == b.image);
+    EXPECT_TRUE(b.status == 0 && b.text == a.text && b.image == a.image);
     MemoryImageFile file(a.image);
     EXPECT_EQ(compareWithTree(forward, "src", file), std::vector<std::string>{});
     const ImageTree tree = readImage(file, false);
     EXPECT_EQ(tree.label.volumeLabel, "TRIP " + da);
     EXPECT_EQ(tree.label.rootAvatars.size(), std::stoul(ra));
     for (const ImageDirectory& dir : tree.directories) {
-      for (const ImageEntry& e : dir.entries) {
-        if (e.kind() == entry::kKindDirectory) EXPECT_EQ(e.avatars.size(), std::stoul(da));
-      }
+      for (const ImageEntry& e : dir.entries) EXPECT_TRUE(e.kind() != 7 || e.avatars.size() == stoul(da)) << e.name;
     }
   }
 }
