@@ -101,8 +101,7 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   const std::string writeFailed = kWrite + "..Error write to output file.\n";
   const std::string changed = kWrite + "..Error file src/f changed size during the build.\n";
   const auto sized = [](Fs& fs, const std::string& path, std::uint64_t blocks) {
-    fs.addFile(path, "");
-    fs.reportedSize[path] = blocks * kBlock;
+    fs.addFile(path, ""), fs.reportedSize[path] = blocks * kBlock;
   };
   const Case cases[] = {
       {"source missing", [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},

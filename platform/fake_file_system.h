@@ -32,8 +32,7 @@ class StringConsole : public Console {
 class FakeFileSystem : public FileSystem {
  public:
   struct Write {
-    std::uint64_t offset;
-    std::size_t size;
+    std::uint64_t offset, size;
   };
 
   void addDirectory(const std::string& path) { add(path, FileKind::Directory); }

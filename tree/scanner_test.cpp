@@ -21,8 +21,9 @@ TEST(ScannerTest, PlacementFilesAreParsedWithTheirLimits) {
       {"4294967296", 0, {std::int64_t{1} << 32, -1, -1, -1}},  // too large for 32 bits: no wrap
   };
   for (const auto& c : cases) {
-    PlacementRecord record;
-    parsePlacementText(c.text, record);
+    PlacementRecord record;  // the text is followed by more, as in a larger buffer, that must not be read
+    const std::string buffer = c.text + std::string(" 9");
+    parsePlacementText(std::string_view(buffer).substr(0, buffer.size() - 2), record);
     EXPECT_EQ(record.lastAvatar, c.lastAvatar) << c.text;
     EXPECT_EQ(std::vector<std::int64_t>(record.avatars.begin(), record.avatars.begin() + 4), c.slots) << c.text;
   }
