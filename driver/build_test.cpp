@@ -22,12 +22,8 @@ const std::string kWrite = kOthers + "File system created successfully.\nNow wri
 constexpr std::uint64_t kBlock = 2048;
 
 const std::string kUsage =
-    "Usage:\n"
-    "\tvornel [options] -in <source directory> -out <output file> \n"
-    "\n\tOptions:\n"
-    "\t\t-vl <volume label>\n"
-    "\t\t-ra <##> root avatars count\n"
-    "\t\t-da <##> directory avatars count\n"
+    "Usage:\n\tvornel [options] -in <source directory> -out <output file> \n\n\tOptions:\n\t\t-vl <volume label>\n"
+    "\t\t-ra <##> root avatars count\n\t\t-da <##> directory avatars count\n"
     "\t\t-order <name|disk> directory entry order\n";
 
 // Command lines that end before anything is built: exit status and text.

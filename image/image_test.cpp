@@ -33,9 +33,10 @@ static std::string knownImage(FakeFileSystem& fs) {
 TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
   FakeFileSystem fs;
   const std::string known = knownImage(fs);
-  FakeFileSystem two;  // B's entry in the root at block 1 will point at A's block 2
+  FakeFileSystem two;  // B's entry in the root at block 1 will point at A's block 2; C takes two blocks
   two.addDirectory("src/A");
   two.addDirectory("src/B");
+  for (int i = 0; i < 40; ++i) two.addFile("src/C/" + std::to_string(i), "");
   const std::string siblings = buildInMemory(two, {"-ra", "1", "-da", "1"}).image;
   // The build walks a chain of 2050 directories by recursion: its own thread
   // gives it room for the larger frames of a sanitized build too.
@@ -80,6 +81,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{0, 225}, 96, be32(0x80000000), 3,
        "block 0, offset 96: the root's lastAvatar -2147483648 is outside 0 to 7\n"
        "block 0, offset 104: an unused root avatar slot is not 0\n"},
+      {{0, 225}, 108, be32(7), 1, "block 0, offset 108: an unused root avatar slot is not 0\n"},
+      {{0, 225}, 3, "", 1, "block 0: no disc label at block 0 or 225: not an image\n"},
       {{6, 70}, 0, be32(5) + be32(0), 2,
        "block 6, offset 0: nextBlock is 5, not -1\nblock 6, offset 4: prevBlock is 0, not -1\n"},
       {{6, 70}, 12, be32(0xFFFFFFF0), 5, "block 6, offset 12: firstFreeByte -16 is outside 20 to 2048\n"},
@@ -108,6 +111,7 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
        "itself or a parent\n"},
       {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {},
        &siblings},
+      {{5}, 12, be32(20), 2, "block 5: the last block of directory /C holds no entry\n", {}, &siblings},
       {{}, 0, "", 3, "block 2052, offset 20: directory " + path + " lies deeper than 2048 levels: it is not read\n",
        {path + ": the directory could not be read"}, &deep},
   };

@@ -26,21 +26,22 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   fs::create_directory(dir / "sub");
   fs::create_symlink(dir / "sub", dir / "link");
   fs::create_symlink(dir / "missing", dir / "dangling");
+  fs::create_symlink(dir / "file" / "x", dir / "through");  // through a file: ENOTDIR
   ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
 
   PosixFileSystem posix;
   std::vector<std::string> names;
   ASSERT_TRUE(posix.listDirectory(dir.string() + "/", names));
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "file", "link", "sub"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "file", "link", "sub", "through"}));
   EXPECT_FALSE(posix.listDirectory((dir / "nothing").string() + "/", names));
   EXPECT_FALSE(posix.listDirectory((dir / "file").string() + "/", names));
 
   const auto stat = [&](const std::string& name) { return posix.stat((dir / name).string()); };
   using enum FileKind;
-  EXPECT_EQ((std::vector{stat("file").kind, stat("fifo").kind, stat("dangling").kind, stat("nothing").kind,
-                         stat(std::string(5000, 'p')).kind, stat("link").kind}),
-            (std::vector{Regular, Other, Other, Missing, Unreadable, Directory}));  // 5000 bytes: a path too long
+  EXPECT_EQ((std::vector{stat("file").kind, stat("fifo").kind, stat("dangling").kind, stat("through").kind,
+                         stat("nothing").kind, stat(std::string(5000, 'p')).kind, stat("link").kind}),
+            (std::vector{Regular, Other, Other, Other, Missing, Unreadable, Directory}));  // 5000 bytes: a path too long
   EXPECT_EQ(stat("file").size, 5u);
   EXPECT_EQ(stat("link").inode, stat("sub").inode);
 
