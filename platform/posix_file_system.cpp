@@ -16,24 +16,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/descriptor.h"
+
 namespace vornel {
 
 namespace {
-
-// Owns a descriptor and closes it once.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 class PosixInputFile : public InputFile {
  public:
@@ -107,17 +94,14 @@ class PosixOutputFile : public OutputFile {
   // An empty tempPath writes the output in place (a device or a FIFO).
   PosixOutputFile(int fd, std::string tempPath, std::string finalPath)
       : fd_(fd), tempPath_(std::move(tempPath)), finalPath_(std::move(finalPath)) {}
-  ~PosixOutputFile() override {
-    if (fd_ >= 0) ::close(fd_);
-    discardTemp();
-  }
+  ~PosixOutputFile() override { discardTemp(); }
   // Only a failure the host reports counts: a device such as /dev/null
   // accepts the seek and reports position 0.
-  bool seek(std::uint64_t offset) override { return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
+  bool seek(std::uint64_t offset) override { return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) >= 0; }
   long long write(const std::uint8_t* data, std::size_t size) override {
     ssize_t put;
     do {
-      put = ::write(fd_, data, size);
+      put = ::write(fd_.get(), data, size);
     } while (put < 0 && errno == EINTR);
     return put;
   }
@@ -136,7 +120,7 @@ class PosixOutputFile : public OutputFile {
       }
       vector[0].iov_base = static_cast<std::uint8_t*>(vector[0].iov_base) + written;
       vector[0].iov_len -= written;
-      const ssize_t put = ::pwritev(fd_, vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
+      const ssize_t put = ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) return false;
       offset += static_cast<std::uint64_t>(put);
@@ -155,7 +139,7 @@ class PosixOutputFile : public OutputFile {
     auto position = static_cast<loff_t>(offset);
     std::uint64_t copied = 0;
     while (copied < length) {
-      const ssize_t got = ::copy_file_range(source->fd(), nullptr, fd_, &position, length - copied, 0);
+      const ssize_t got = ::copy_file_range(source->fd(), nullptr, fd_.get(), &position, length - copied, 0);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       copied += static_cast<std::uint64_t>(got);
@@ -164,9 +148,7 @@ class PosixOutputFile : public OutputFile {
   }
   bool commit() override {
     // A write error that the host defers (NFS, a quota) shows only here.
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR) return false;
+    if (::close(fd_.release()) != 0 && errno != EINTR) return false;
     if (tempPath_.empty()) return true;
     if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
     gTempSet = 0;
@@ -181,7 +163,7 @@ class PosixOutputFile : public OutputFile {
     gTempSet = 0;
   }
 
-  int fd_;
+  Descriptor fd_;
   std::string tempPath_;
   std::string finalPath_;
   std::vector<iovec> vector_;  // kept from one write to the next
@@ -203,22 +185,17 @@ std::string followLinks(std::string path) {
 
 }  // namespace
 
-PosixFileSystem::~PosixFileSystem() {
-  if (folderFd_ >= 0) ::close(folderFd_);
-}
-
 int PosixFileSystem::folderOf(const std::string& path, const char*& name) {
   const std::size_t slash = path.rfind('/');
   name = path.c_str();
   if (slash == std::string::npos || slash + 1 == path.size()) return AT_FDCWD;
   if (path.compare(0, slash + 1, folder_) != 0) {
-    if (folderFd_ >= 0) ::close(folderFd_);
     folder_ = path.substr(0, slash + 1);
-    folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folderFd_.reset(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   }
-  if (folderFd_ < 0) return AT_FDCWD;
+  if (folderFd_.get() < 0) return AT_FDCWD;
   name = path.c_str() + slash + 1;
-  return folderFd_;
+  return folderFd_.get();
 }
 
 bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::string>& names) {
@@ -226,14 +203,14 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const char* name = nullptr;
   const int parent = folderOf(folder, name);
-  const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const Descriptor fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) return false;
   names.clear();
   // The entries straight from the host, a buffer at a time: an error is
   // told apart from the end, which an empty read marks.
   alignas(dirent64) char buffer[32768];
   long got;
-  while ((got = ::getdents64(fd, buffer, sizeof buffer)) > 0) {
+  while ((got = ::getdents64(fd.get(), buffer, sizeof buffer)) > 0) {
     for (long at = 0; at < got;) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
       at += entry->d_reclen;
@@ -241,7 +218,6 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
       names.emplace_back(entry->d_name);
     }
   }
-  ::close(fd);
   return got == 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/descriptor.h"
 #include "platform/file_system.h"
 
 namespace vornel {
@@ -7,11 +8,6 @@ namespace vornel {
 // The host's file services through POSIX calls.
 class PosixFileSystem : public FileSystem {
  public:
-  PosixFileSystem() = default;
-  PosixFileSystem(const PosixFileSystem&) = delete;
-  PosixFileSystem& operator=(const PosixFileSystem&) = delete;
-  ~PosixFileSystem() override;
-
   bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
   FileInfo stat(const std::string& path) override;
   std::unique_ptr<InputFile> openInput(const std::string& path) override;
@@ -25,7 +21,7 @@ class PosixFileSystem : public FileSystem {
   int folderOf(const std::string& path, const char*& name);
 
   std::string folder_;  // ends with "/"
-  int folderFd_ = -1;
+  Descriptor folderFd_;
 };
 
 }  // namespace vornel

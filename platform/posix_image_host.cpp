@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/descriptor.h"
 #include "platform/image_file.h"
 
 namespace vornel {
@@ -17,12 +18,11 @@ std::string reason(const std::string& what) { return what + ": " + std::strerror
 class PosixImageFile : public ImageFile {
  public:
   PosixImageFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
-  ~PosixImageFile() override { ::close(fd_); }
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
     if (offset > size_ || size > size_ - offset) return false;
     while (size > 0) {
-      const ssize_t got = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+      const ssize_t got = ::pread(fd_.get(), buffer, size, static_cast<off_t>(offset));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
       buffer += got;
@@ -33,7 +33,7 @@ class PosixImageFile : public ImageFile {
   }
 
  private:
-  int fd_;
+  Descriptor fd_;
   std::uint64_t size_;
 };
 
@@ -44,26 +44,22 @@ class PosixImageFile : public ImageFile {
 class PosixExtractTarget : public ExtractTarget {
  public:
   explicit PosixExtractTarget(int dirFd) : dir_(dirFd) {}
-  ~PosixExtractTarget() override {
-    if (file_ >= 0) ::close(file_);
-    ::close(dir_);
-  }
 
   bool enterNewDirectory(const std::string& name, std::string& error) override {
-    if (::mkdirat(dir_, name.c_str(), 0755) != 0) return fail(error, "cannot create directory");
-    return moveTo(::openat(dir_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
+    if (::mkdirat(dir_.get(), name.c_str(), 0755) != 0) return fail(error, "cannot create directory");
+    return moveTo(::openat(dir_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
   }
   bool leaveDirectory(std::string& error) override {
-    return moveTo(::openat(dir_, "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
+    return moveTo(::openat(dir_.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
   }
   bool createFile(const std::string& name, std::string& error) override {
     // O_EXCL refuses any existing name, a link included, dangling or not.
-    file_ = ::openat(dir_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    return file_ >= 0 || fail(error, "cannot create file");
+    file_.reset(::openat(dir_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    return file_.get() >= 0 || fail(error, "cannot create file");
   }
   bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
     while (size > 0) {
-      const ssize_t put = ::write(file_, data, size);
+      const ssize_t put = ::write(file_.get(), data, size);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) return fail(error, "cannot write file");
       data += put;
@@ -72,9 +68,7 @@ class PosixExtractTarget : public ExtractTarget {
     return true;
   }
   bool closeFile(std::string& error) override {
-    const int fd = file_;
-    file_ = -1;
-    return ::close(fd) == 0 || fail(error, "cannot write file");
+    return ::close(file_.release()) == 0 || fail(error, "cannot write file");
   }
 
  private:
@@ -84,13 +78,12 @@ class PosixExtractTarget : public ExtractTarget {
   }
   bool moveTo(int fd, std::string& error) {
     if (fd < 0) return fail(error, "cannot open directory");
-    ::close(dir_);
-    dir_ = fd;
+    dir_.reset(fd);
     return true;
   }
 
-  int dir_;
-  int file_ = -1;
+  Descriptor dir_;
+  Descriptor file_;
 };
 
 bool isEmptyDirectory(int fd) {
@@ -112,18 +105,17 @@ bool isEmptyDirectory(int fd) {
 }  // namespace
 
 std::unique_ptr<ImageFile> PosixImageHost::openImage(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
     error = reason("cannot open " + path);
     return nullptr;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     error = "cannot read " + path + ": not a regular file";
-    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixImageFile>(fd, static_cast<std::uint64_t>(st.st_size));
+  return std::make_unique<PosixImageFile>(fd.release(), static_cast<std::uint64_t>(st.st_size));
 }
 
 std::unique_ptr<ExtractTarget> PosixImageHost::openExtractRoot(const std::string& path, std::string& error) {
@@ -131,17 +123,16 @@ std::unique_ptr<ExtractTarget> PosixImageHost::openExtractRoot(const std::string
     error = reason("cannot create " + path);
     return nullptr;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  Descriptor fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) {
     error = reason("cannot open directory " + path);
     return nullptr;
   }
-  if (!isEmptyDirectory(fd)) {
+  if (!isEmptyDirectory(fd.get())) {
     error = path + " is not empty";
-    ::close(fd);
     return nullptr;
   }
-  return std::make_unique<PosixExtractTarget>(fd);
+  return std::make_unique<PosixExtractTarget>(fd.release());
 }
 
 }  // namespace vornel
