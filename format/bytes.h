@@ -5,9 +5,12 @@
 // the disc label, which is little-endian. Values are built with shifts, so
 // the bytes are the same on any host and unaligned offsets are fine.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 namespace vornel {
 
@@ -41,6 +44,30 @@ inline void storeLE32(std::uint8_t* at, std::int64_t value) {
 // character i mod 8 of "iamaduck".
 inline void fillWithPattern(std::uint8_t* at, std::size_t size) {
   for (std::size_t i = 0; i < size; i += 8) std::memcpy(at + i, kFillerPattern, size - i < 8 ? size - i : 8);
+}
+
+// A whole block of the filler pattern.
+inline const std::array<std::uint8_t, kBlockSize>& fillerBlock() {
+  static const std::array<std::uint8_t, kBlockSize> block = [] {
+    std::array<std::uint8_t, kBlockSize> b;
+    fillWithPattern(b.data(), b.size());
+    return b;
+  }();
+  return block;
+}
+
+// The disc compares names byte by byte with a-z folded to A-Z.
+inline unsigned char foldCase(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
+}
+
+// The name with a-z folded to A-Z: names the disc cannot tell apart fold to
+// the same text.
+inline std::string foldName(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = static_cast<char>(foldCase(c));
+  return folded;
 }
 
 // BlockHeader: the first 20 bytes of every directory block.

@@ -223,7 +223,7 @@ ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarge
     std::string why = unusableName(e.name);
     if (why.empty() && kind != entry::kKindFile && kind != entry::kKindDirectory)
       why = "neither a file nor a directory";
-    if (why.empty() && !f.names.insert(foldedName(e.name)).second) why = "the disc cannot tell it from an earlier name";
+    if (why.empty() && !f.names.insert(foldName(e.name)).second) why = "the disc cannot tell it from an earlier name";
     if (why.empty() && kind == entry::kKindDirectory && e.directory < 0) why = "the directory could not be read";
     std::string error;
     if (!why.empty()) {

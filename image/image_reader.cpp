@@ -43,19 +43,10 @@ std::uint64_t digest(const std::uint8_t* at) {
   return h;
 }
 
-const std::uint8_t* fillerBlock() {
-  static const Block block = [] {
-    Block b;
-    fillWithPattern(b.data(), b.size());
-    return b;
-  }();
-  return block.data();
-}
-
 // The first byte from `from` on that does not hold the filler pattern in its
 // block phase, or kBlockSize.
 std::size_t firstNonFiller(const std::uint8_t* at, std::size_t from) {
-  if (std::memcmp(at + from, fillerBlock() + from, kBlockSize - from) == 0) return kBlockSize;
+  if (std::memcmp(at + from, fillerBlock().data() + from, kBlockSize - from) == 0) return kBlockSize;
   for (std::size_t i = from; i < kBlockSize; ++i) {
     if (at[i] != static_cast<std::uint8_t>(kFillerPattern[i % 8])) return i;
   }
@@ -479,7 +470,7 @@ class Reader {
               "the root directory holds no label entry");
     std::vector<std::pair<std::string, std::size_t>> names;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-      if (entries[i].kind() != entry::kKindLabel) names.emplace_back(foldedName(entries[i].name), i);
+      if (entries[i].kind() != entry::kKindLabel) names.emplace_back(foldName(entries[i].name), i);
     }
     std::sort(names.begin(), names.end());
     for (std::size_t i = 1; i < names.size(); ++i) {
@@ -641,14 +632,6 @@ std::string unusableName(const std::string& name) {
   if (name.find('/') != std::string::npos) return "the name holds a \"/\"";
   if (name.find('\0') != std::string::npos) return "the name holds a zero byte";
   return "";
-}
-
-std::string foldedName(const std::string& name) {
-  std::string folded = name;
-  for (char& c : folded) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return folded;
 }
 
 }  // namespace vornel

@@ -96,7 +96,4 @@ std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from
 // holding a "/" or a zero byte. Empty when it is fine.
 std::string unusableName(const std::string& name);
 
-// Names compare as the disc compares them: a-z folded to A-Z.
-std::string foldedName(const std::string& name);
-
 }  // namespace vornel

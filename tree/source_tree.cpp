@@ -49,27 +49,12 @@ DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node) {
   return *dir.children.back();
 }
 
-namespace {
-
-unsigned char foldCase(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 'a' + 'A') : u;
-}
-
-}  // namespace
-
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     if (foldCase(a[i]) != foldCase(b[i])) return false;
   }
   return true;
-}
-
-std::string foldName(std::string_view name) {
-  std::string folded(name);
-  for (char& c : folded) c = static_cast<char>(foldCase(c));
-  return folded;
 }
 
 bool discNameLess(std::string_view a, std::string_view b) {

@@ -100,10 +100,6 @@ DirNode& appendChild(DirNode& dir, std::unique_ptr<DirNode> node);
 // ASCII case-insensitive equality, as names are compared on the disc.
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
-// The name with a-z folded to A-Z: names the disc cannot tell apart fold
-// to the same text.
-std::string foldName(std::string_view name);
-
 // The disc's name order: bytes compared as unsigned values with a-z folded
 // to A-Z, names equal under that folding ordered by their raw bytes. It is a
 // total order, so sorting by it gives the same sequence on every host.

@@ -17,12 +17,6 @@ constexpr std::size_t kCopyBlocks = 128;
 // The longest run of filler blocks handed over in one write.
 constexpr std::size_t kFillerRun = 1024;
 
-std::array<std::uint8_t, kBlockSize> fillerBlock() {
-  std::array<std::uint8_t, kBlockSize> block;
-  fillWithPattern(block.data(), block.size());
-  return block;
-}
-
 // A full disk, a quota or a broken pipe must never end a build without a reason.
 int writeFailed(Console& console) { return fail(console, "Error write to output file.\n"); }
 
@@ -69,7 +63,7 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, b
     const std::size_t blocks = (filled + kBlockSize - 1) / kBlockSize;
     // The rest of the last block keeps the filler pattern in its block phase.
     const std::size_t inBlock = filled % kBlockSize;
-    if (inBlock != 0) std::memcpy(buffer + filled, context.filler.data() + inBlock, kBlockSize - inBlock);
+    if (inBlock != 0) std::memcpy(buffer + filled, fillerBlock().data() + inBlock, kBlockSize - inBlock);
     if (!writeBuffer(context.out, first + total / kBlockSize, buffer, blocks)) return writeFailed(context.console);
     total += filled;
   }
@@ -87,7 +81,7 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, b
 // The free blocks up to the highest used one get the filler block, in runs
 // of consecutive blocks.
 int writeFiller(const FreeBlocksPool& pool, WriteContext& context) {
-  const std::vector<const std::uint8_t*> run(kFillerRun, context.filler.data());
+  const std::vector<const std::uint8_t*> run(kFillerRun, fillerBlock().data());
   const std::int64_t end = std::int64_t{pool.highestUsedBlock()} + 1;
   for (std::int64_t b = 0; b < end;) {
     if (!pool.isFree(b)) {
@@ -141,10 +135,10 @@ int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPoo
                FileSystem& fs, Console& console) {
   auto out = fs.createOutput(outputPath);
   if (!out) return fail(console, "Error create output file " + outputPath + "\n");
-  WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize), fillerBlock()};
+  WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize)};
   if (writeDirectories(root, context) != 0) return -1;
   if (writeFiller(pool, context) != 0) return -1;
-  std::array<std::uint8_t, kBlockSize> labelBlock = context.filler;
+  std::array<std::uint8_t, kBlockSize> labelBlock = fillerBlock();
   std::memcpy(labelBlock.data(), label.bytes.data(), label.bytes.size());
   const std::uint8_t* const labelBlocks[] = {labelBlock.data()};
   for (const std::int32_t block : kLabelBlocks) {

@@ -4,7 +4,6 @@
 // is of whole 2048-byte blocks at a block boundary; blocks 0 to the highest
 // used block are each written once, so the image is exactly that long.
 
-#include <array>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@ struct WriteContext {
   Console& console;
   OutputFile& out;
   std::vector<std::uint8_t> buffer;  // whole blocks, for copies that go through the program
-  std::array<std::uint8_t, kBlockSize> filler;
 };
 
 // Starts the output and writes the tree pass, the filler pass and the label
