@@ -21,18 +21,6 @@ bool insideImage(std::int64_t avatar, std::uint64_t bytes, const ImageFile& imag
   return start <= image.size() && bytes <= image.size() - start;
 }
 
-// Reads up to size bytes, as many as the file still holds; -1 on an error.
-long long readFully(InputFile& in, std::uint8_t* buffer, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const long long n = in.read(buffer + got, size - got);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<long long>(got);
-}
-
 class Comparer {
  public:
   Comparer(FileSystem& fs, const ImageTree& tree, ImageFile& image, std::vector<std::string>& out)

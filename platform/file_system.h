@@ -35,6 +35,19 @@ class InputFile {
   virtual bool seek(std::uint64_t offset) = 0;
 };
 
+// Reads until size bytes are in or the input ends: the count read, less than
+// size only at the end of the input; -1 on an error.
+inline long long readFully(InputFile& in, std::uint8_t* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const long long n = in.read(buffer + got, size - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(got);
+}
+
 // The image being written. Until it is committed it stands apart from the
 // output path (a temporary file beside it), so an existing output is replaced
 // only by a complete image; destroying it uncommitted throws the bytes away.

@@ -147,15 +147,10 @@ int parsePlacementFile(PlacementRecord& record, ScanContext& context) {
   auto file = context.fs.openInput(path);
   if (!file) return fail(context.console, "Error read file " + path + "\n");
   std::string text(kPlacementFileLimit, '\0');
-  std::size_t filled = 0;
-  while (filled < text.size()) {
-    const long long got = file->read(reinterpret_cast<std::uint8_t*>(text.data()) + filled, text.size() - filled);
-    if (got < 0) return fail(context.console, "Error read file " + path + "\n");
-    if (got == 0) break;
-    filled += static_cast<std::size_t>(got);
-  }
+  const long long filled = readFully(*file, reinterpret_cast<std::uint8_t*>(text.data()), text.size());
+  if (filled < 0) return fail(context.console, "Error read file " + path + "\n");
   if (filled == 0) return 1;
-  text.resize(filled);
+  text.resize(static_cast<std::size_t>(filled));
   parsePlacementText(text, record);
   return 0;
 }

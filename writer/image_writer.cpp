@@ -49,16 +49,10 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, b
   while (total < reserved && !atEnd) {
     // total is a whole number of blocks here: only the last read is short.
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(context.buffer.size(), reserved - total));
-    std::size_t filled = 0;
-    while (filled < want) {
-      const long long got = in.read(buffer + filled, want - filled);
-      if (got < 0) return readFailed();
-      if (got == 0) {
-        atEnd = true;
-        break;
-      }
-      filled += static_cast<std::size_t>(got);
-    }
+    const long long got = readFully(in, buffer, want);
+    if (got < 0) return readFailed();
+    const auto filled = static_cast<std::size_t>(got);
+    atEnd = filled < want;
     if (filled == 0) break;
     const std::size_t blocks = (filled + kBlockSize - 1) / kBlockSize;
     // The rest of the last block keeps the filler pattern in its block phase.
