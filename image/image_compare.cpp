@@ -178,10 +178,6 @@ std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir,
   return differences;
 }
 
-std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir, ImageFile& image) {
-  return compareWithTree(fs, dir, readImage(image, false), image);
-}
-
 ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarget& target) {
   ExtractResult result;
   if (!tree.usable) return result;

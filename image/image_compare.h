@@ -17,9 +17,8 @@ namespace vornel {
 // directories. Empty when both hold the same. Placement files (regular files
 // whose names begin with "#") are not on the disc and are left out; entries
 // are matched by name, so their order does not matter.
-std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir, ImageFile& image);
-
-// The same, for an image already read.
+// The tree is the image as readImage read it; with its whole check, every
+// problem it found is a difference too.
 std::vector<std::string> compareWithTree(FileSystem& fs, const std::string& dir, const ImageTree& tree,
                                          ImageFile& image);
 

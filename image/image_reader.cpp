@@ -624,7 +624,6 @@ ImageTree readImage(ImageFile& file, bool wholeCheck) {
   return tree;
 }
 
-std::vector<ImageProblem> checkImage(ImageFile& file) { return readImage(file, true).problems; }
 
 std::string unusableName(const std::string& name) {
   if (name.empty()) return "the name is empty";

@@ -85,9 +85,6 @@ inline constexpr std::size_t kMaxEntries = 2000000;
 // checked wherever nothing owns a byte.
 ImageTree readImage(ImageFile& file, bool wholeCheck);
 
-// All problems of the image (at most kMaxProblems); empty when it is sound.
-std::vector<ImageProblem> checkImage(ImageFile& file);
-
 // Bytes [from, from + size) of the first copy of a file, cut at its end;
 // empty when they cannot be read.
 std::string readContent(ImageFile& file, const ImageEntry& e, std::uint64_t from = 0, std::uint64_t size = UINT64_MAX);
