@@ -66,7 +66,7 @@ TEST(BuildTest, UsageErrorsExitWith255AndHelpWithZero) {
     StringConsole console;
     EXPECT_EQ(runMain(static_cast<int>(argv.size()), argv.data(), fs, console), c.status) << c.out;
     EXPECT_EQ(console.text(), kBanner + c.out);
-    EXPECT_FALSE(fs.outputCreated());
+    EXPECT_FALSE(fs.outputCreated);
   }
 }
 
@@ -183,9 +183,9 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
     const BuildRun run = buildInMemory(fs, options);
     EXPECT_EQ(run.status, 255) << c.name;
     EXPECT_EQ(run.text, kBanner + c.text) << c.name;
-    EXPECT_FALSE(fs.outputCommitted()) << c.name;
+    EXPECT_FALSE(fs.outputCommitted) << c.name;
     std::vector<std::uint64_t> written;
-    for (const auto& write : fs.writes()) {
+    for (const auto& write : fs.writes) {
       if (write.size == kBlock) written.push_back(write.offset / kBlock);
     }
     EXPECT_EQ(written, c.written) << c.name;

@@ -21,7 +21,7 @@ inline BuildRun buildInMemory(FakeFileSystem& fs, const std::vector<std::string>
   for (const auto& option : options) argv.push_back(option.c_str());
   StringConsole console;
   const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
-  return {status, console.text(), fs.image()};
+  return {status, console.text(), fs.image};
 }
 
 }  // namespace vornel

@@ -20,10 +20,8 @@ std::int64_t scanFromZero(const FreeBlocksPool& pool, std::int64_t n) {
 }
 
 TEST(FreeBlocksPoolTest, FirstFitFindsTheBlockAScanFromZeroFinds) {
-  // Pools owned at random blocks and in random runs, as fixed placements
-  // leave them, then requests that take their run, as files do, mixed with
-  // more owned blocks, as directories add later. One pool, cleared between
-  // rounds, as a second build would reuse it.
+  // Pools owned at random blocks and runs, then requests that take their run
+  // mixed with more owned blocks; one pool, cleared between rounds.
   std::mt19937 rng(20261207);
   const auto below = [&](std::int64_t limit) { return std::uniform_int_distribution<std::int64_t>(0, limit - 1)(rng); };
   FreeBlocksPool pool;

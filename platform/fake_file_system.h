@@ -89,16 +89,17 @@ class FakeFileSystem : public FileSystem {
   std::unique_ptr<OutputFile> createOutput(const std::string&) override {
     if (onCreateOutput) std::exchange(onCreateOutput, nullptr)();
     if (failCreate) return nullptr;
-    outputCreated_ = true;
-    image_.clear();
-    writes_.clear();
+    outputCreated = true;
+    image.clear();
+    writes.clear();
     return std::make_unique<Output>(*this);
   }
 
-  bool outputCreated() const { return outputCreated_; }
-  bool outputCommitted() const { return outputCommitted_; }  // only then does the output path hold the image
-  const std::string& image() const { return image_; }
-  const std::vector<Write>& writes() const { return writes_; }
+  // What the writer did: the output started; the image committed, which
+  // alone puts it at the output path; its bytes and its writes in order.
+  bool outputCreated = false, outputCommitted = false;
+  std::string image;
+  std::vector<Write> writes;
 
  private:
   static std::string trimmed(std::string path) {
@@ -158,14 +159,14 @@ class FakeFileSystem : public FileSystem {
       source.position_ += count;
       return count;
     }
-    bool commit() override { return fs_.outputCommitted_ = !fs_.failCommit; }
+    bool commit() override { return fs_.outputCommitted = !fs_.failCommit; }
 
    private:
     void store(const std::uint8_t* data, std::size_t size) {
       if (size == 0) return;
-      if (fs_.image_.size() < position_ + size) fs_.image_.resize(position_ + size, '\0');
-      std::memcpy(fs_.image_.data() + position_, data, size);
-      fs_.writes_.push_back({position_, size});
+      if (fs_.image.size() < position_ + size) fs_.image.resize(position_ + size, '\0');
+      std::memcpy(fs_.image.data() + position_, data, size);
+      fs_.writes.push_back({position_, size});
       position_ += size;
     }
 
@@ -200,10 +201,7 @@ class FakeFileSystem : public FileSystem {
   }
 
   std::map<std::string, Node> nodes_;
-  bool outputCreated_ = false, outputCommitted_ = false;
   std::uint64_t nextInode_ = 1;
-  std::string image_;
-  std::vector<Write> writes_;
 };
 
 }  // namespace vornel

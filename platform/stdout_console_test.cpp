@@ -9,8 +9,7 @@
 namespace vornel {
 namespace {
 
-// Standard output goes to a pipe; each step prints, then takes what the pipe
-// holds, waiting up to 5 s for the bytes it expects (dots are due in 50 ms).
+// Each step prints, then takes from the pipe on standard output what it expects, waiting up to 5 s (dots: 50 ms).
 TEST(StdoutConsoleTest, TextShowsAtOnceAndDotsWithoutAnotherPrint) {
   int ends[2];
   ASSERT_EQ(::pipe(ends), 0);
