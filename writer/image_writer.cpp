@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "format/bytes.h"
@@ -93,6 +94,80 @@ int writeFiller(const FreeBlocksPool& pool, WriteContext& context) {
   return 0;
 }
 
+// The directory chains met one after another in the walk, held back and
+// written together: sorted by block and joined into runs of adjacent copies
+// (the first copies of consecutive directories lie side by side), so that a
+// tree of many small directories costs a write per run rather than one per
+// copy. Their dots wait for the batch. When a joined write fails, the batch
+// is written again copy by copy in the walk's order, each directory's dot
+// before its copies, so that the failure follows exactly the dots and the
+// writes it would have followed had every copy been written at once.
+class ChainBatch {
+ public:
+  explicit ChainBatch(WriteContext& context) : context_(context) {}
+
+  int add(const DirNode& dir) {
+    for (int j = 0; j <= dir.lastAvatar; ++j) copies_.push_back({static_cast<std::uint64_t>(dir.avatars[j]), &dir, j});
+    ++dots_;
+    blocks_ += static_cast<std::size_t>(dir.lastAvatar + 1) * dir.blocks.size();
+    return blocks_ >= kBatchBlocks ? flush() : 0;
+  }
+
+  int flush() {
+    if (copies_.empty()) return 0;
+    if (writeJoined()) {
+      context_.console.print(std::string(dots_, '.'));
+    } else {
+      for (const Copy& copy : copies_) {
+        if (copy.avatar == 0) context_.console.print(".");
+        if (!writeCopy(copy)) return writeFailed(context_.console);
+      }
+    }
+    copies_.clear();
+    dots_ = blocks_ = 0;
+    return 0;
+  }
+
+ private:
+  // At most this many blocks wait (16 MiB of the tree's own blocks), so that
+  // the dots still come within a few tens of milliseconds.
+  static constexpr std::size_t kBatchBlocks = 8192;
+
+  struct Copy {
+    std::uint64_t block;
+    const DirNode* dir;
+    int avatar;
+  };
+
+  bool writeCopy(const Copy& copy) {
+    run_.clear();
+    for (const auto& block : copy.dir->blocks) run_.push_back(block->data.data());
+    return context_.out.writeBlocks(copy.block * kBlockSize, run_, kBlockSize);
+  }
+
+  bool writeJoined() {
+    std::vector<Copy> sorted = copies_;
+    std::sort(sorted.begin(), sorted.end(), [](const Copy& a, const Copy& b) { return a.block < b.block; });
+    run_.clear();
+    std::uint64_t start = 0;
+    for (const Copy& copy : sorted) {
+      if (!run_.empty() && copy.block != start + run_.size()) {
+        if (!context_.out.writeBlocks(start * kBlockSize, run_, kBlockSize)) return false;
+        run_.clear();
+      }
+      if (run_.empty()) start = copy.block;
+      for (const auto& block : copy.dir->blocks) run_.push_back(block->data.data());
+    }
+    return context_.out.writeBlocks(start * kBlockSize, run_, kBlockSize);
+  }
+
+  WriteContext& context_;
+  std::vector<Copy> copies_;  // in the walk's order
+  std::size_t dots_ = 0;
+  std::size_t blocks_ = 0;
+  std::vector<const std::uint8_t*> run_;
+};
+
 }  // namespace
 
 int writeFileContents(const DirNode& dir, WriteContext& context) {
@@ -109,20 +184,17 @@ int writeFileContents(const DirNode& dir, WriteContext& context) {
 }
 
 int writeDirectories(DirNode& node, WriteContext& context) {
-  std::vector<const std::uint8_t*> chain;
-  const auto writeChain = [&](DirNode& dir) {
-    context.console.print(".");
-    chain.clear();
-    for (const auto& block : dir.blocks) chain.push_back(block->data.data());
-    for (int j = 0; j <= dir.lastAvatar; ++j) {
-      if (!context.out.writeBlocks(static_cast<std::uint64_t>(dir.avatars[j]) * kBlockSize, chain, kBlockSize)) {
-        return writeFailed(context.console);
-      }
-    }
-    return 0;
+  ChainBatch batch(context);
+  const auto writeChain = [&](DirNode& dir) { return batch.add(dir); };
+  // Every chain met before a file copy is written before it, so that the
+  // copy's messages come in the walk's order.
+  const auto writeFiles = [&](DirNode& dir) {
+    if (dir.files.empty()) return 0;
+    if (batch.flush() != 0) return -1;
+    return writeFileContents(dir, context);
   };
-  const auto writeFiles = [&](DirNode& dir) { return writeFileContents(dir, context); };
-  return siblingFirstWalk(node, writeChain, writeFiles);
+  if (int result = siblingFirstWalk(node, writeChain, writeFiles)) return result;
+  return batch.flush();
 }
 
 int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPool& pool, const DiscLabel& label,
