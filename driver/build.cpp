@@ -22,7 +22,7 @@ struct BuildState {
   DiscLabel label;
 };
 
-int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Console& console) {
+int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, FileSystem* helperFs, Console& console) {
   // The creation order fixes the ids: the root's block and the root, then
   // the five system records, then the scan, then the label.
   s.root = newDirNode(s.ids, options.dirAvatars);
@@ -30,7 +30,8 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
   s.root->path = options.sourceDir;
 
   console.print("Now parsing source directory - ");
-  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath), options.order};
+  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath), options.order,
+                   helperFs};
   if (scanDirectory(*s.root, scan) != 0) return -1;
   console.print("Done.\n");
 
@@ -59,14 +60,14 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, Cons
 
 // The whole build: scan, layout, directories, image. 0 when the image was
 // written completely, -1 on the first failure (its message has been printed).
-int runBuild(const BuildOptions& options, FileSystem& fs, Console& console) {
+int runBuild(const BuildOptions& options, FileSystem& fs, FileSystem* helperFs, Console& console) {
   auto state = std::make_unique<BuildState>();
-  return buildStages(options, *state, fs, console);
+  return buildStages(options, *state, fs, helperFs, console);
 }
 
 }  // namespace
 
-int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console) {
+int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console, FileSystem* helperFs) {
   console.print("\nvornel " VORNEL_VERSION " - disc image builder\n\n");
   // Running out of memory anywhere, the command line included, ends the
   // run with one message.
@@ -81,7 +82,7 @@ int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console)
       case CommandLine::Action::Build:
         break;
     }
-    return runBuild(commandLine.options, fs, console) == 0 ? 0 : 255;
+    return runBuild(commandLine.options, fs, helperFs, console) == 0 ? 0 : 255;
   } catch (const std::bad_alloc&) {
     console.print("Internal error.\n");
     return 255;

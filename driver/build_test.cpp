@@ -154,6 +154,11 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
       {"seek to the root", [](Fs& fs) { fs.failSeekTo = 3 * kBlock; }, kWrite + ".Error write to output file.\n"},
       {"short directory block", [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; },
        kWrite + ".Error write to output file.\n"},
+      // The chains of A and B go out with the root's in one write, which
+      // stops at B; written again one by one, they stop at B after its dot.
+      {"short block of a later directory",
+       [](Fs& fs) { fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}}; },
+       kWrite + "...Error write to output file.\n", {3, 4, 3, 4}},
       {"seek to a file", [](Fs& fs) { fs.failSeekTo = kBlock; }, writeFailed, {3}},
       {"short file block", [](Fs& fs) { fs.shortWrite = {{2 * kBlock, 2047}}; }, writeFailed, {3, 1}},
       {"seek to filler", [](Fs& fs) { fs.failSeekTo = 4 * kBlock; }, writeFailed, {3, 1, 2}},
@@ -175,20 +180,49 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        changed, {3, 1, 2}},
   };
   for (const Case& c : cases) {
-    FakeFileSystem fs;
-    fs.addFile("src/f", std::string(3000, 'f'));
-    c.setup(fs);
-    std::vector<std::string> options = {"-ra", "1", "-da", "1"};
-    options.insert(options.end(), c.options.begin(), c.options.end());
-    const BuildRun run = buildInMemory(fs, options);
-    EXPECT_EQ(run.status, 255) << c.name;
-    EXPECT_EQ(run.text, kBanner + c.text) << c.name;
-    EXPECT_FALSE(fs.outputCommitted) << c.name;
-    std::vector<std::uint64_t> written;
-    for (const auto& write : fs.writes) {
-      if (write.size == kBlock) written.push_back(write.offset / kBlock);
+    for (const bool readAhead : {false, true}) {
+      FakeFileSystem fs;
+      fs.addFile("src/f", std::string(3000, 'f'));
+      c.setup(fs);
+      std::vector<std::string> options = {"-ra", "1", "-da", "1"};
+      options.insert(options.end(), c.options.begin(), c.options.end());
+      const BuildRun run = buildInMemory(fs, options, readAhead);
+      EXPECT_EQ(run.status, 255) << c.name;
+      EXPECT_EQ(run.text, kBanner + c.text) << c.name;
+      EXPECT_FALSE(fs.outputCommitted) << c.name;
+      std::vector<std::uint64_t> written;
+      for (const auto& write : fs.writes) {
+        if (write.size == kBlock) written.push_back(write.offset / kBlock);
+      }
+      EXPECT_EQ(written, c.written) << c.name;
     }
-    EXPECT_EQ(written, c.written) << c.name;
+  }
+}
+
+// Directories read ahead on a second thread change nothing: a failure deep
+// in the last subtree, which the helper reads while the scan reads the
+// first, shows exactly where the scan alone shows it.
+TEST(BuildTest, ReadingAheadChangesNothing) {
+  const Change cases[] = {
+      [](Fs&) {},
+      [](Fs& fs) { fs.failListing.insert("src/dl/e3"); },
+      [](Fs& fs) { fs.failStat.insert("src/dl/e3/f"); },
+      [](Fs& fs) { fs.addLink("src/dl/e3/up", "src"); },
+      [](Fs& fs) { fs.addLink("src/dl/e3/up", "src/dl"); },
+      [](Fs& fs) { fs.addFile("src/dl/e3/F", ""); },
+      [](Fs& fs) { fs.addFile("src/dl/e3/" + std::string(33, 'n'), ""); },
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    Fs plain, ahead;
+    for (Fs* fs : {&plain, &ahead}) {
+      for (char d = 'a'; d <= 'l'; ++d) {
+        for (char e = '0'; e <= '3'; ++e) fs->addFile(std::string("src/d") + d + "/e" + e + "/f", {d, e});
+      }
+      cases[i](*fs);
+    }
+    const BuildRun a = buildInMemory(plain), b = buildInMemory(ahead, {}, true);
+    EXPECT_EQ(a.status, i == 0 ? 0 : 255) << a.text;
+    EXPECT_TRUE(b.status == a.status && b.text == a.text && b.image == a.image) << i << b.text;
   }
 }
 

@@ -4,6 +4,7 @@
 
 int main(int argc, char** argv) {
   vornel::PosixFileSystem fs;
+  vornel::PosixFileSystem helperFs;  // the same files, with its own open folder, for reading ahead
   vornel::StdoutConsole console;
-  return vornel::runMain(argc, argv, fs, console);
+  return vornel::runMain(argc, argv, fs, console, &helperFs);
 }

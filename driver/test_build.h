@@ -15,12 +15,14 @@ struct BuildRun {
   std::string text, image;  // standard output, and what was written, committed or not
 };
 
-// Runs "vornel -in src -out out.iso" with these options on the fake file system.
-inline BuildRun buildInMemory(FakeFileSystem& fs, const std::vector<std::string>& options = {}) {
+// Runs "vornel -in src -out out.iso" with these options on the fake file
+// system, reading directories ahead of the scan on a second thread or not.
+inline BuildRun buildInMemory(FakeFileSystem& fs, const std::vector<std::string>& options = {},
+                              bool readAhead = false) {
   std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
   for (const auto& option : options) argv.push_back(option.c_str());
   StringConsole console;
-  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console);
+  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console, readAhead ? &fs : nullptr);
   return {status, console.text(), fs.image};
 }
 

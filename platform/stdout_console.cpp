@@ -1,8 +1,8 @@
 #include "platform/stdout_console.h"
 
-#include <signal.h>
-
 #include <cstdio>
+
+#include "platform/quiet_thread.h"
 
 namespace vornel {
 
@@ -14,16 +14,7 @@ bool isProgress(std::string_view text) {
 
 }  // namespace
 
-StdoutConsole::StdoutConsole() {
-  // The flusher takes no signals: an interrupt must reach the thread that
-  // builds the image.
-  sigset_t all;
-  sigset_t previous;
-  sigfillset(&all);
-  pthread_sigmask(SIG_SETMASK, &all, &previous);
-  flusher_ = std::thread([this] { flushDots(); });
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-}
+StdoutConsole::StdoutConsole() : flusher_(startQuietThread([this] { flushDots(); })) {}
 
 StdoutConsole::~StdoutConsole() {
   {

@@ -17,12 +17,6 @@ constexpr std::int64_t kSaturated = std::int64_t{1} << 40;
 // Numbers above this one are shown as written, not by a saturated value.
 constexpr std::int64_t kLargestPosition = 2147483647;
 
-struct DirectoryId {
-  std::uint64_t device;
-  std::uint64_t inode;
-  bool operator==(const DirectoryId&) const = default;
-};
-
 // The names of one directory's entries on the disc, by their folded form.
 using NamesOnDisc = std::unordered_map<std::string, std::string>;
 
@@ -30,7 +24,7 @@ bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n
 
 class Scanner {
  public:
-  explicit Scanner(ScanContext& context) : c_(context) {}
+  explicit Scanner(ScanContext& context) : c_(context), ahead_(context.fs, context.helperFs, context.order) {}
 
   int scan(DirNode& dir) {
     const FileInfo self = c_.fs.stat(dir.path);
@@ -44,21 +38,19 @@ class Scanner {
   int fail(const std::string& message) { return vornel::fail(c_.console, message); }
 
   int scanEntries(DirNode& dir) {
-    std::vector<std::string> names;
-    if (!c_.fs.listDirectory(dir.path, names)) return fail("Error read directory " + dir.path + "\n");
-    // Every later order (file lists, sibling lists, ids, which placement file
-    // of a name counts) follows from this one.
-    if (c_.order == EntryOrder::Name) std::sort(names.begin(), names.end(), discNameLess);
+    const Listing listing = ahead_.take(dir.path);
+    if (!listing.readable) return fail("Error read directory " + dir.path + "\n");
     // The entries taken onto the disc so far, by their name as the disc
     // compares names.
     NamesOnDisc onDisc;
-    for (const std::string& name : names) {
+    for (std::size_t i = 0; i < listing.names.size(); ++i) {
+      const std::string& name = listing.names[i];
       if (name.size() > kMaxNameLength) {
         return fail("Name of file(directory) " + name + " exceed max name length.\n");
       }
       if (name == "." || name == "..") continue;
       const std::string path = dir.path + name;
-      const FileInfo info = c_.fs.stat(path);
+      const FileInfo& info = listing.infos[i];
       int result = 0;
       switch (info.kind) {
         case FileKind::Directory:
@@ -134,6 +126,7 @@ class Scanner {
   }
 
   ScanContext& c_;
+  ScanAhead ahead_;
   std::vector<DirectoryId> ancestors_;  // the directories on the current path
 };
 

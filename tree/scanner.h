@@ -4,16 +4,13 @@
 
 #include "platform/console.h"
 #include "platform/file_system.h"
+#include "tree/scan_ahead.h"
 #include "tree/source_tree.h"
 
 namespace vornel {
 
 inline constexpr std::size_t kMaxNameLength = 32;
 inline constexpr std::size_t kPlacementFileLimit = 1023;  // bytes of a placement file read
-
-// The order in which the entries of every directory are taken: sorted by
-// the disc's name order (the same on every host), or as the host lists them.
-enum class EntryOrder { Name, Disk };
 
 // What the scan reads from and adds to.
 struct ScanContext {
@@ -26,6 +23,9 @@ struct ScanContext {
   // back into the image that overwrites it.
   FileInfo output = {};
   EntryOrder order = EntryOrder::Name;
+  // A second view of the same file system for a thread that reads
+  // directories ahead of the scan; none scans on one thread.
+  FileSystem* helperFs = nullptr;
 };
 
 // Reads the directory at dir.path (ending with "/") and everything below it

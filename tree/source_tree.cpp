@@ -5,7 +5,8 @@
 namespace vornel {
 
 std::unique_ptr<DirBlock> newDirBlock(IdCounter& ids) {
-  auto block = std::make_unique<DirBlock>();
+  // Left uninitialised: the pattern below fills every byte.
+  std::unique_ptr<DirBlock> block(new DirBlock);
   block->id = ids.nextId();
   std::uint8_t* data = block->data.data();
   fillWithPattern(data, kBlockSize);
