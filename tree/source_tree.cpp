@@ -1,8 +1,69 @@
 #include "tree/source_tree.h"
 
 #include <algorithm>
+#include <mutex>
+#include <new>
+#include <utility>
+
+#include "platform/memory_chunks.h"
 
 namespace vornel {
+
+// Sanitizer builds take every block from the heap, where they check it.
+#if defined(__SANITIZE_ADDRESS__)
+
+void* DirBlock::operator new(std::size_t size) { return ::operator new(size); }
+void DirBlock::operator delete(void* block) noexcept { ::operator delete(block); }
+
+#else
+
+namespace {
+
+// The blocks' own allocator: carves blocks out of memory chunks one after
+// another and keeps freed blocks in a list threaded through them. Chunks are
+// never given back; a second build in the same process reuses the blocks.
+class BlockPool {
+ public:
+  void* take() {
+    std::lock_guard lock(mutex_);
+    if (freed_ != nullptr) return std::exchange(freed_, freed_->next);
+    if (static_cast<std::size_t>(end_ - next_) < kSlot) {
+      auto* chunk = static_cast<char*>(allocateMemoryChunk());
+      if (chunk == nullptr) throw std::bad_alloc();
+      next_ = chunk;
+      end_ = chunk + kMemoryChunkSize;
+    }
+    return std::exchange(next_, next_ + kSlot);
+  }
+  void give(void* block) {
+    std::lock_guard lock(mutex_);
+    freed_ = new (block) Freed{freed_};
+  }
+
+ private:
+  struct Freed {
+    Freed* next;
+  };
+  static constexpr std::size_t kSlot = (sizeof(DirBlock) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+                                       alignof(std::max_align_t);
+
+  std::mutex mutex_;
+  Freed* freed_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
+
+BlockPool& blockPool() {
+  static BlockPool* pool = new BlockPool;  // outlives every block, freed or not
+  return *pool;
+}
+
+}  // namespace
+
+void* DirBlock::operator new(std::size_t) { return blockPool().take(); }
+void DirBlock::operator delete(void* block) noexcept { blockPool().give(block); }
+
+#endif
 
 std::unique_ptr<DirBlock> newDirBlock(IdCounter& ids) {
   // Left uninitialised: the pattern below fills every byte.
