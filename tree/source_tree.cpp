@@ -9,8 +9,14 @@
 
 namespace vornel {
 
-// Sanitizer builds take every block from the heap, where they check it.
-#if defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds (gcc's or clang's) take every block from the heap, where
+// they check it.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORNEL_BLOCKS_ON_HEAP
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(VORNEL_BLOCKS_ON_HEAP)
 
 void* DirBlock::operator new(std::size_t size) { return ::operator new(size); }
 void DirBlock::operator delete(void* block) noexcept { ::operator delete(block); }
