@@ -36,6 +36,8 @@ struct DirectoryId {
   bool operator==(const DirectoryId&) const = default;
 };
 
+// Lists the directory at path (ending with "/") in the given order and stats
+// each entry.
 Listing readListing(FileSystem& fs, const std::string& path, EntryOrder order);
 
 // The scan visits directories depth first and keeps a stack of the
