@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <new>
+#include <thread>
 
 #include "driver/test_build.h"
 
@@ -144,6 +146,9 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        kLabel + "Error avatar placement in file #rom_tags, avatar: #1\n"},
       {"misc_code on the label", [&](Fs& fs) { sized(fs, "src/misc_code", 156); },
        kLabel + "Error avatar placement in file #misc_code, avatar: #70\n"},
+      {"4 GiB less a byte: not too large to scan",
+       [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 0xFFFFFFFF; },
+       kSystem + "Error place file big in free blocks pool.\n"},
       {"no room for a file", [&](Fs& fs) { sized(fs, "src/big", 329775); },
        kSystem + "Error place file big in free blocks pool.\n"},
       {"no room for the root", [&](Fs& fs) { sized(fs, "src/g", 222), sized(fs, "src/h", 329774); },
@@ -186,7 +191,7 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
       c.setup(fs);
       std::vector<std::string> options = {"-ra", "1", "-da", "1"};
       options.insert(options.end(), c.options.begin(), c.options.end());
-      const BuildRun run = buildInMemory(fs, options, readAhead);
+      const BuildRun run = buildInMemory(fs, options, readAhead ? &fs : nullptr);
       EXPECT_EQ(run.status, 255) << c.name;
       EXPECT_EQ(run.text, kBanner + c.text) << c.name;
       EXPECT_FALSE(fs.outputCommitted) << c.name;
@@ -199,9 +204,24 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   }
 }
 
+// The fake file system seen by a helper that reads slowly, so that the scan
+// comes to what the helper is still reading and waits for it.
+struct SlowFileSystem : FileSystem {
+  explicit SlowFileSystem(FileSystem& fs) : fs(fs) {}
+  bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return fs.listDirectory(path, names);
+  }
+  FileInfo stat(const std::string& path) override { return fs.stat(path); }
+  std::unique_ptr<InputFile> openInput(const std::string& path) override { return fs.openInput(path); }
+  std::unique_ptr<OutputFile> createOutput(const std::string& path) override { return fs.createOutput(path); }
+  FileSystem& fs;
+};
+
 // Directories read ahead on a second thread change nothing: a failure deep
 // in the last subtree, which the helper reads while the scan reads the
-// first, shows exactly where the scan alone shows it.
+// first, shows exactly where the scan alone shows it, whether the helper is
+// done with it or the scan waits for it.
 TEST(BuildTest, ReadingAheadChangesNothing) {
   const Change cases[] = {
       [](Fs&) {},
@@ -213,16 +233,19 @@ TEST(BuildTest, ReadingAheadChangesNothing) {
       [](Fs& fs) { fs.addFile("src/dl/e3/" + std::string(33, 'n'), ""); },
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
-    Fs plain, ahead;
-    for (Fs* fs : {&plain, &ahead}) {
+    Fs plain, ahead, slow;
+    for (Fs* fs : {&plain, &ahead, &slow}) {
       for (char d = 'a'; d <= 'l'; ++d) {
         for (char e = '0'; e <= '3'; ++e) fs->addFile(std::string("src/d") + d + "/e" + e + "/f", {d, e});
       }
       cases[i](*fs);
     }
-    const BuildRun a = buildInMemory(plain), b = buildInMemory(ahead, {}, true);
+    SlowFileSystem slowHelper(slow);
+    const BuildRun a = buildInMemory(plain), b = buildInMemory(ahead, {}, &ahead), c = buildInMemory(slow, {}, &slowHelper);
     EXPECT_EQ(a.status, i == 0 ? 0 : 255) << a.text;
-    EXPECT_TRUE(b.status == a.status && b.text == a.text && b.image == a.image) << i << b.text;
+    for (const BuildRun& run : {b, c}) {
+      EXPECT_TRUE(run.status == a.status && run.text == a.text && run.image == a.image) << i << run.text;
+    }
   }
 }
 

@@ -16,13 +16,14 @@ struct BuildRun {
 };
 
 // Runs "vornel -in src -out out.iso" with these options on the fake file
-// system, reading directories ahead of the scan on a second thread or not.
+// system; with a helper file system, directories are read ahead of the scan
+// on a second thread.
 inline BuildRun buildInMemory(FakeFileSystem& fs, const std::vector<std::string>& options = {},
-                              bool readAhead = false) {
+                              FileSystem* helperFs = nullptr) {
   std::vector<const char*> argv = {"vornel", "-in", "src", "-out", "out.iso"};
   for (const auto& option : options) argv.push_back(option.c_str());
   StringConsole console;
-  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console, readAhead ? &fs : nullptr);
+  const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console, helperFs);
   return {status, console.text(), fs.image};
 }
 

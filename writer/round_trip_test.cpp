@@ -73,7 +73,7 @@ TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderCopiesAndReadAhea
     add(reverse, entries, true);
     reverse.copyAtMost = std::array<std::uint64_t, 4>{1, 1000, 4096, 1 << 30}[seed % 4];
     const BuildRun a = buildInMemory(forward, options);
-    const BuildRun b = buildInMemory(reverse, options, true);
+    const BuildRun b = buildInMemory(reverse, options, &reverse);
     ASSERT_EQ(a.status, 0) << a.text;
     EXPECT_TRUE(b.status == 0 && b.text == a.text && b.image == a.image);
     MemoryImageFile file(a.image);
