@@ -30,6 +30,7 @@ struct Listing {
   std::vector<FileInfo> infos;
 };
 
+// A directory's identity on the host: met again below itself, it is a loop.
 struct DirectoryId {
   std::uint64_t device;
   std::uint64_t inode;
