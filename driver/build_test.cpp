@@ -241,7 +241,8 @@ TEST(BuildTest, ReadingAheadChangesNothing) {
       cases[i](*fs);
     }
     SlowFileSystem slowHelper(slow);
-    const BuildRun a = buildInMemory(plain), b = buildInMemory(ahead, {}, &ahead), c = buildInMemory(slow, {}, &slowHelper);
+    const BuildRun a = buildInMemory(plain), b = buildInMemory(ahead, {}, &ahead),
+                   c = buildInMemory(slow, {}, &slowHelper);
     EXPECT_EQ(a.status, i == 0 ? 0 : 255) << a.text;
     for (const BuildRun& run : {b, c}) {
       EXPECT_TRUE(run.status == a.status && run.text == a.text && run.image == a.image) << i << run.text;
