@@ -35,7 +35,8 @@ TEST(DiscImageTest, ARichTreeGivesTheImageItAlwaysGave) {
       {"sys/os_code", std::string(64 * 2048 - 5, 'o')}, {"sys/misc_code", std::string(2049, 'm')},
       {"#readme.txt", "300 500\n"}, {"readme.txt", "Read me."}, {"exact", std::string(2048, 'e')}, {"empty", ""},
       {"#empty.fixed", "330 331"}, {"empty.fixed", ""}, {"#BOOT_CODE", "500"}, {"#readme2", "610"},
-      {"#README2", "600"}, {"readme2", "r"}, {"#readme3", "602"}, {"readme3", "3"}, {"#long", std::string(1020, ' ') + "62012345"}, {"long", "l"},
+      {"#README2", "600"}, {"readme2", "r"}, {"#readme3", "602"}, {"readme3", "3"},
+      {"#long", std::string(1020, ' ') + "62012345"}, {"long", "l"},
       {"A/#Intro.str", "630"}, {"B/#intro.STR", "640"}, {"intro.str", "i"}, {"#empty2", ""}, {"empty2", ""}};
   for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
   fs.failOpen.insert("src/B/#intro.STR");

@@ -72,7 +72,8 @@ void ScanAhead::offer(const std::string& path, const Listing& listing) {
     // The first subdirectory ends at the back, where the scan takes it next.
     for (std::size_t i = listing.names.size(); i-- > 0;) {
       const FileInfo& info = listing.infos[i];
-      if (info.kind == FileKind::Directory) stack_.push_back({path + listing.names[i] + "/", {info.device, info.inode}});
+      if (info.kind != FileKind::Directory) continue;
+      stack_.push_back({path + listing.names[i] + "/", {info.device, info.inode}});
     }
   }
   changed_.notify_all();
