@@ -13,6 +13,9 @@ source tree with `vornel-inspect --compare`:
   names   names that look like format directives, hold a line feed or bytes
           that are not text, and a name of 32 bytes; a placement file for one
           of them
+  placed  20,000 one-byte files in 200 folders, half of them at blocks their
+          placement files name, and 10,000 placement files more for names the
+          tree does not hold: every record looks its file up in the tree
 
 For each it prints the build's wall time and peak memory. It exits non-zero
 when a build fails or an image does not check out. The largest image the tool
@@ -73,6 +76,20 @@ def make_names(src, work):
         f.write(b"inside")
 
 
+def make_placed(src, work):
+    one = os.path.join(work, "one")
+    with open(one, "wb") as f:
+        f.write(b"1")
+    for d in range(200):
+        folder = os.path.join(src, f"dir{d}")
+        os.mkdir(folder)
+        for k in range(100):
+            i = d * 100 + k
+            os.link(one, os.path.join(folder, f"file{i}"))
+            with open(os.path.join(folder, f"#file{i}" if i % 2 == 0 else f"#absent{i}"), "w") as f:
+                f.write(str(1000 + 2 * i))
+
+
 def run(args, out):
     """Exit status, wall time and peak memory (KiB) of one command."""
     begin = time.perf_counter()
@@ -94,7 +111,8 @@ def main():
     # Trees of tens of thousands of entries are made far faster in memory.
     base = "/dev/shm" if os.access("/dev/shm", os.W_OK) else None
     failed = []
-    for name, make in (("files", make_files), ("dirs", make_dirs), ("deep", make_deep), ("names", make_names)):
+    for name, make in (("files", make_files), ("dirs", make_dirs), ("deep", make_deep), ("names", make_names),
+                       ("placed", make_placed)):
         work = tempfile.mkdtemp(prefix="vornel-extreme-", dir=base)
         try:
             src = os.path.join(work, "src")

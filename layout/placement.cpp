@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "format/bytes.h"
 
@@ -46,8 +47,12 @@ int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, Fre
 }  // namespace
 
 int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& pool, Console& console) {
-  for (const auto& record : list.records()) {
-    FileRecord* target = findFileByName(root, std::string_view(record->name).substr(1));
+  std::vector<std::string_view> names;
+  for (const auto& record : list.records()) names.push_back(std::string_view(record->name).substr(1));
+  const std::vector<FileRecord*> targets = findFilesByName(root, names);
+  for (std::size_t r = 0; r < targets.size(); ++r) {
+    const PlacementRecord* record = list.records()[r].get();
+    FileRecord* target = targets[r];
     if (target == nullptr) continue;  // not in the tree, or names a directory
     for (int i = 0; i <= record->lastAvatar; ++i) {
       target->avatars[i % 4] = record->avatars[i % 4];

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "format/bytes.h"
@@ -125,6 +126,7 @@ class PlacementList {
 
  private:
   std::vector<std::unique_ptr<PlacementRecord>> records_;
+  std::unordered_map<std::string, const PlacementRecord*> byFoldedName_;  // the first of each name
 };
 
 // A visit returns 0 to go on; any other value stops the walk and is returned.
@@ -141,8 +143,9 @@ int preOrderWalk(DirNode& root, const Visit& visit);
 // Siblings are followed with loops, so only the depth of the tree uses stack.
 int siblingFirstWalk(DirNode& root, const Visit& visit, const Visit& after = nullptr);
 
-// The first file of that name (case-insensitive) met by the sibling-first
-// walk, searching each directory's file list in order; null if none.
-FileRecord* findFileByName(DirNode& root, std::string_view name);
+// For each name, the first file of that name (case-insensitive) met by the
+// sibling-first walk, searching each directory's file list in order; null if
+// none. One walk answers every name, however many placement records ask.
+std::vector<FileRecord*> findFilesByName(DirNode& root, const std::vector<std::string_view>& names);
 
 }  // namespace vornel
