@@ -54,11 +54,12 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
     const PlacementRecord* record = list.records()[r].get();
     FileRecord* target = targets[r];
     if (target == nullptr) continue;  // not in the tree, or names a directory
+    // A record's last avatar is 0 to 3: a fifth number took the first slot.
     for (int i = 0; i <= record->lastAvatar; ++i) {
-      target->avatars[i % 4] = record->avatars[i % 4];
-      if (placeAvatar(*record, i % 4, *target, pool, console) != 0) return -1;
+      target->avatars[i] = record->avatars[i];
+      if (placeAvatar(*record, i, *target, pool, console) != 0) return -1;
     }
-    target->lastAvatar = record->lastAvatar % 4;
+    target->lastAvatar = record->lastAvatar;
     target->placed = true;
   }
   return 0;
