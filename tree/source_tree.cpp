@@ -203,44 +203,22 @@ int siblingFirstWalk(DirNode& root, const Visit& visit, const Visit& after) {
   return 0;
 }
 
-namespace {
-
-// Hashes and compares names as the disc does, with a-z folded to A-Z, so a
-// file's name is looked up as it stands.
-struct FoldedHash {
-  std::size_t operator()(std::string_view name) const {
-    std::size_t hash = 14695981039346656037u;
-    for (char c : name) hash = (hash ^ foldCase(c)) * 1099511628211u;
-    return hash;
-  }
-};
-struct FoldedEqual {
-  bool operator()(std::string_view a, std::string_view b) const { return equalsIgnoreCase(a, b); }
-};
-
-}  // namespace
-
 std::vector<FileRecord*> findFilesByName(DirNode& root, const std::vector<std::string_view>& names) {
-  std::unordered_map<std::string_view, FileRecord*, FoldedHash, FoldedEqual> first;
-  for (std::string_view name : names) first.emplace(name, nullptr);
+  std::unordered_map<std::string, FileRecord*> first;  // by folded name
+  for (std::string_view name : names) first.emplace(foldName(name), nullptr);
   std::size_t left = first.size();
-  if (left > 0) {
-    siblingFirstWalk(root, [&](DirNode& dir) {
-      for (auto& file : dir.files) {
-        const auto wanted = first.find(file->name);
-        if (wanted == first.end() || wanted->second != nullptr) continue;
-        wanted->second = file.get();
-        if (--left == 0) return 1;
-      }
-      return 0;
-    });
-  }
+  siblingFirstWalk(root, [&](DirNode& dir) {
+    for (auto& file : dir.files) {
+      const auto wanted = first.find(foldName(file->name));
+      if (wanted == first.end() || wanted->second != nullptr) continue;
+      wanted->second = file.get();
+      if (--left == 0) return 1;
+    }
+    return 0;
+  });
   std::vector<FileRecord*> found;
   found.reserve(names.size());
-  for (std::string_view name : names) {
-    const auto match = first.find(name);
-    found.push_back(match == first.end() ? nullptr : match->second);
-  }
+  for (std::string_view name : names) found.push_back(first[foldName(name)]);
   return found;
 }
 
