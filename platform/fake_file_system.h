@@ -16,14 +16,17 @@
 
 namespace vornel {
 
-// A console that collects the text in memory.
+// A console that collects both streams in memory.
 class StringConsole : public Console {
  public:
   void print(std::string_view text) override { text_ += text; }
+  void error(std::string_view text) override { errors_ += text; }
   const std::string& text() const { return text_; }
+  const std::string& errors() const { return errors_; }
 
  private:
   std::string text_;
+  std::string errors_;
 };
 
 // An in-memory file system: entries listed in the order they were added,

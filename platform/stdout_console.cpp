@@ -39,6 +39,14 @@ void StdoutConsole::print(std::string_view text) {
   }
 }
 
+void StdoutConsole::error(std::string_view text) {
+  std::lock_guard lock(mutex_);
+  std::fflush(stdout);
+  dotsPending_ = false;
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void StdoutConsole::flushDots() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {

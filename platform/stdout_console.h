@@ -23,6 +23,8 @@ class StdoutConsole : public Console {
   StdoutConsole& operator=(const StdoutConsole&) = delete;
 
   void print(std::string_view text) override;
+  // Standard error, after everything printed before it on standard output.
+  void error(std::string_view text) override;
 
  private:
   static constexpr std::chrono::milliseconds kDotDelay{50};
