@@ -230,6 +230,77 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   }
 }
 
+// An output that cannot seek gets its blocks in order, each once: label,
+// f at 1 and 2, the root at 3, filler, the label again; a failure stops the
+// stream where it happens, after the dots of what was written. A file that
+// owns no block is checked before anything goes out.
+TEST(BuildTest, FailuresInBlockOrder) {
+  struct Case {
+    const char* name;
+    Change setup;
+    std::string text;  // after the label lines
+    std::string reason;
+    std::uint64_t blocks;  // written before the failure
+  };
+  const Case cases[] = {
+      {"source gone", [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; }, ".Error open file src/f\n",
+       "No such file or directory", 1},
+      {"read error", [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; }, ".Error read file src/f\n",
+       "Input/output error", 1},
+      {"file grew", changeLater(std::string(9000, 'g')), ".Error file src/f changed size during the build.\n",
+       "it had 3000 bytes when the tree was read and has 9000 now", 3},
+      {"empty file grew", [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); },
+       ".Error file src/f changed size during the build.\n", "it had 0 bytes when the tree was read and has 3 now", 0},
+      {"short root block", [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 3},
+      {"short filler", [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 4},
+      {"short second label", [](Fs& fs) { fs.shortWrite = {{225 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 225},
+      {"failed close", [](Fs& fs) { fs.failCommit = true; }, "..Error write to output file.\n", "No space left on device",
+       226},
+  };
+  for (const Case& c : cases) {
+    FakeFileSystem fs;
+    fs.addFile("src/f", std::string(3000, 'f'));
+    fs.pipeOutput = true;
+    c.setup(fs);
+    const BuildRun run = buildInMemory(fs, {"-ra", "1", "-da", "1"});
+    EXPECT_EQ(run.status, 255) << c.name;
+    EXPECT_EQ(run.text, kBanner + kWrite + c.text) << c.name;
+    EXPECT_EQ(run.errors, because(c.reason)) << c.name;
+    EXPECT_EQ(run.image.size(), c.blocks * kBlock) << c.name;
+    std::uint64_t end = 0;
+    for (const auto& write : fs.writes) end = write.offset == end ? end + write.size : UINT64_MAX;
+    EXPECT_EQ(end, run.image.size()) << c.name;
+  }
+}
+
+// Input that is ignored is warned of, once, on standard error, and the build
+// goes on; a quiet build says nothing. The output file found in the tree is
+// left out of it, so a second build into the tree gives the first one's image.
+TEST(BuildTest, IgnoredInputIsWarnedOf) {
+  FakeFileSystem fs;
+  const std::pair<std::string, std::string> files[] = {
+      {"f", "f"}, {"#f", "300 abc 500"}, {"g", "g"}, {"#g", "1 2 3 4\t5 6 7 8\r\n9 10\n"}, {"#gone", "400"},
+      {"Dir/x", "x"}, {"#Dir", "500"}};
+  for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
+  const BuildRun first = buildInMemory(fs, {"stray", "-out", "src/Dir/out.iso"});
+  EXPECT_EQ(first.status, 0) << first.text;
+  EXPECT_EQ(first.errors,
+            "vornel: warning: ignored the argument \"stray\", which is no option\n"
+            "vornel: warning: src/#f: ignored \"abc 500\": reading stops at the first word that is not a number\n"
+            "vornel: warning: src/#g: ignored \"9 10\": a placement file holds at most 8 numbers\n"
+            "vornel: warning: ignored src/#Dir: Dir is a directory, and only files are placed at fixed blocks\n"
+            "vornel: warning: ignored src/#gone: gone is no file of the tree\n");
+  fs.addFile("src/Dir/out.iso", first.image);
+  const BuildRun second = buildInMemory(fs, {"-q", "-out", "src/Dir/out.iso"});
+  EXPECT_TRUE(second.status == 0 && second.text.empty() && second.errors.empty() && second.image == first.image);
+  const BuildRun third = buildInMemory(fs, {"-out", "src/Dir/out.iso"});
+  EXPECT_EQ(third.image, first.image);
+  EXPECT_NE(third.errors.find("vornel: warning: left out src/Dir/out.iso, which is the output file\n"), std::string::npos);
+}
+
 // The fake file system seen by a helper that reads slowly, so that the scan
 // comes to what the helper is still reading and waits for it.
 struct SlowFileSystem : FileSystem {
@@ -241,6 +312,7 @@ struct SlowFileSystem : FileSystem {
   FileInfo stat(const std::string& path) override { return fs.stat(path); }
   std::unique_ptr<InputFile> openInput(const std::string& path) override { return fs.openInput(path); }
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override { return fs.createOutput(path); }
+  std::string lastError() const override { return fs.lastError(); }
   FileSystem& fs;
 };
 

@@ -130,7 +130,8 @@ class FakeFileSystem : public FileSystem {
   std::vector<Write> writes;
 
  private:
-  std::string lastError_;
+  // Per thread, as a host keeps errno: a helper may read the same fake.
+  static inline thread_local std::string lastError_;
   static std::string trimmed(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
