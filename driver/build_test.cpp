@@ -46,20 +46,24 @@ TEST(BuildTest, UsageErrorsExitWith255AndHelpWithZero) {
   const std::string badDa = "Error directory avatars count value.\n" + kUsage;
   const Case cases[] = {
       {{"--help"}, kBanner + kUsage, "", 0},
-      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kBanner + kUsage, "", 0},  // nothing is built
+      {{"-in", "s", "-out", "o", "-HELP", "-da", "0"}, kBanner + kUsage, "", 0},                   // nothing is built
       {{"-da", "9", "-h"}, kBanner + badDa, because("-da takes a count from 1 to 8, not \"9\"")},  // the first one met
       {{"-vl", "x", "--Version", "-h"}, "vornel 1.0\n", "", 0},
       {{"-in", "-h", "-out", "o", "-version"}, "vornel 1.0\n", "", 0},  // "-h" is the value of -in
       {{"-in", "-h"}, kBanner + noOutput, whyNoOutput},
       {{"-in", "", "-out", "o"}, kBanner + noSource, whyNoSource},
-      {{"-in", "s", "-out", "o", "-order", "size"}, kBanner + kUsage, because("-order takes name or disk, not \"size\"")},
+      {{"-in", "s", "-out", "o", "-order", "size"},
+       kBanner + kUsage,
+       because("-order takes name or disk, not \"size\"")},
       {{}, kBanner + noSource, whyNoSource},
       {{"-in"}, kBanner + kUsage, because("-in needs a value after it")},
       {{"-in", "s", "-out", "o", "-da", "0"}, kBanner + badDa, because("-da takes a count from 1 to 8, not \"0\"")},
       {{"-in", "s", "-out", "o", "-da", "abc"}, kBanner + badDa, because("-da takes a count from 1 to 8, not \"abc\"")},
-      {{"-in", "s", "-out", "o", "-ra", "9"}, kBanner + "Error root avatars count value.\n",
+      {{"-in", "s", "-out", "o", "-ra", "9"},
+       kBanner + "Error root avatars count value.\n",
        because("-ra takes a count from 1 to 8, not \"9\"")},
-      {{"-in", "s", "-out", "o", "-vl", std::string(32, 'v')}, kBanner + "Volume label more then 32 symbols.\n\n",
+      {{"-in", "s", "-out", "o", "-vl", std::string(32, 'v')},
+       kBanner + "Volume label more then 32 symbols.\n\n",
        because("the volume label has 32 bytes; at most 31 fit")},
       // Quiet: failure messages, the usage text, help and the version only;
       // no warnings. Text before -q on the command line is printed anyway.
@@ -69,16 +73,19 @@ TEST(BuildTest, UsageErrorsExitWith255AndHelpWithZero) {
       {{"-q", "--version"}, "vornel 1.0\n", "", 0},
       {{"-x", "-q", "-in", "s"}, noOutput, whyNoOutput},
       // The image on standard output: all text goes to standard error.
-      {{"-out", "-", "-x", "-in", "nowhere"}, "",
+      {{"-out", "-", "-x", "-in", "nowhere"},
+       "",
        kBanner + "vornel: warning: ignored the argument \"-x\", which is no option\n" + kParse +
            "Error read directory nowhere/\n" + because("No such file or directory")},
-      {{"-out", "-", "-q", "-ra", "0"}, "", "Error root avatars count value.\n" + because("-ra takes a count from 1 to 8, not \"0\"")},
+      {{"-out", "-", "-q", "-ra", "0"},
+       "",
+       "Error root avatars count value.\n" + because("-ra takes a count from 1 to 8, not \"0\"")},
       // Accepted: names in any case; -mf and -rd take the argument after
       // them, -x and -s none; later options replace earlier ones, but an
       // empty -in replaces nothing; a count is read as atoi reads it; the
       // source directory gets its "/".
-      {{"-IN", "nowhere", "-Out", "a", "-x", "-mf", "-in", "-rd", "-out", "-s", "-out", "b", "-vl", label31, "-DA", "8",
-        "-ra", "1x", "-in", "", "-ORDER", "Disk"},
+      {{"-IN", "nowhere", "-Out",  "a",   "-x", "-mf", "-in", "-rd", "-out", "-s",     "-out",
+        "b",   "-vl",     label31, "-DA", "8",  "-ra", "1x",  "-in", "",     "-ORDER", "Disk"},
        kBanner + kParse + "Error read directory nowhere/\n",
        "vornel: warning: ignored the argument \"-x\", which is no option\n" + because("No such file or directory")},
   };
@@ -121,93 +128,171 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   const std::string name33 = "%s%n\n\xff" + std::string(29, 'M');
   const std::string writeFailed = kWrite + "..Error write to output file.\n";
   const std::string changed = kWrite + "..Error file src/f changed size during the build.\n";
-  const std::string full = because("No space left on device"), grew = because("it had 3000 bytes when the tree was read and has 9000 now");
-  const std::string sameName = because("the disc does not tell upper from lower case in names, so it could reach only one of them");
+  const std::string full = because("No space left on device"),
+                    grew = because("it had 3000 bytes when the tree was read and has 9000 now");
+  const std::string sameName =
+      because("the disc does not tell upper from lower case in names, so it could reach only one of them");
   const std::string noRoom = because("it needs one copy of 1 block, 64 blocks apart; the largest free run has 0");
-  const std::string noNumber = "vornel: warning: src/#f: ignored \"none\": reading stops at the first word that is not a number\n" + because("the placement file gives no number for this copy");
+  const std::string noNumber =
+      "vornel: warning: src/#f: ignored \"none\": reading stops at the first word that is not a number\n" +
+      because("the placement file gives no number for this copy");
   const auto sized = [](Fs& fs, const std::string& path, std::uint64_t blocks) {
     fs.addFile(path, ""), fs.reportedSize[path] = blocks * kBlock;
   };
   const Case cases[] = {
-      {"source missing", because("No such file or directory"), [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
-      {"unreadable folder", because("Permission denied"), [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
+      {"source missing",
+       because("No such file or directory"),
+       [](Fs&) {},
+       kParse + "Error read directory nowhere/\n",
+       {},
+       {"-in", "nowhere"}},
+      {"unreadable folder", because("Permission denied"),
+       [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
        kParse + "Error read directory src/A/\n"},
-      {"4 GiB", because("it has 4294967296 bytes; a file on the disc has at most 4294967295"), [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 1ull << 32; },
+      {"4 GiB", because("it has 4294967296 bytes; a file on the disc has at most 4294967295"),
+       [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 1ull << 32; },
        kParse + "Error file src/big is 4 GiB or larger.\n"},
-      {"empty placement file not opened", because("Permission denied"), [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen.insert("src/A/#x"); },
+      {"empty placement file not opened", because("Permission denied"),
+       [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen.insert("src/A/#x"); },
        kParse + "Error read file src/A/#x\n"},
-      {"placement file that cannot be read", because("Input/output error"), [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter["src/#x"] = 0; },
-       kParse + "Error read file src/#x\n"},
-      {"status that cannot be read", because("Permission denied"), [](Fs& fs) { fs.failStat.insert("src/f"); }, kParse + "Error read file src/f\n"},
-      {"entry gone since the listing", because("No such file or directory"), [](Fs& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); },
-       kParse + "Error read file src/g\n"},
-      {"dangling link", because("it is a symbolic link that leads nowhere"), [](Fs& fs) { fs.addLink("src/l", "src/nowhere"); },
+      {"placement file that cannot be read", because("Input/output error"),
+       [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter["src/#x"] = 0; }, kParse + "Error read file src/#x\n"},
+      {"status that cannot be read", because("Permission denied"), [](Fs& fs) { fs.failStat.insert("src/f"); },
+       kParse + "Error read file src/f\n"},
+      {"entry gone since the listing", because("No such file or directory"),
+       [](Fs& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); }, kParse + "Error read file src/g\n"},
+      {"dangling link", because("it is a symbolic link that leads nowhere"),
+       [](Fs& fs) { fs.addLink("src/l", "src/nowhere"); },
        kParse + "Error file src/l is not a regular file or directory.\n"},
-      {"link to a parent", because("it is the same directory as one that contains it"), [](Fs& fs) { fs.addLink("src/A/up", "src"); },
+      {"link to a parent", because("it is the same directory as one that contains it"),
+       [](Fs& fs) { fs.addLink("src/A/up", "src"); },
        kParse + "Error directory src/A/up/ loops back to a parent directory.\n"},
-      {"name of 33 bytes, shown as it is", because("the name has 35 bytes; a name on the disc has at most 32"), [&](Fs& fs) { fs.addFile("src/" + name33, ""); },
+      {"name of 33 bytes, shown as it is", because("the name has 35 bytes; a name on the disc has at most 32"),
+       [&](Fs& fs) { fs.addFile("src/" + name33, ""); },
        kParse + "Name of file(directory) " + name33 + " exceed max name length.\n"},
-      {"same name on the disc", sameName, [](Fs& fs) { fs.addFile("src/sub/readme", ""), fs.addFile("src/sub/README", ""); },
+      {"same name on the disc", sameName,
+       [](Fs& fs) { fs.addFile("src/sub/readme", ""), fs.addFile("src/sub/README", ""); },
        kParse + "Error file src/sub/readme has the same name as src/sub/README on the disc.\n"},
-      {"a clash first", sameName, [](Fs& fs) { fs.addFile("src/AB", ""), fs.addFile("src/aB/" + std::string(33, 'n'), ""); },
+      {"a clash first", sameName,
+       [](Fs& fs) { fs.addFile("src/AB", ""), fs.addFile("src/aB/" + std::string(33, 'n'), ""); },
        kParse + "Error file src/aB has the same name as src/AB on the disc.\n"},
       {"placement without numbers", noNumber, [](Fs& fs) { fs.addFile("src/#f", "none"); },
        kLabel + "Error avatar placement in file #f, avatar: #-1\n"},
-      {"placement on the label", because("the copy takes 1 block from block 0, and block 0 already holds the disc label"), [](Fs& fs) { fs.addFile("src/%s%n", "x"), fs.addFile("src/#%s%n", "0"); },
+      {"placement on the label",
+       because("the copy takes 1 block from block 0, and block 0 already holds the disc label"),
+       [](Fs& fs) { fs.addFile("src/%s%n", "x"), fs.addFile("src/#%s%n", "0"); },
        kLabel + "Error avatar placement in file #%s%n, avatar: #0\n"},
-      {"placement beyond 32 bits", because("block 4294967297 lies past the end of the disc"), [](Fs& fs) { fs.addFile("src/#f", "1 4294967297"); },
+      {"placement beyond 32 bits", because("block 4294967297 lies past the end of the disc"),
+       [](Fs& fs) { fs.addFile("src/#f", "1 4294967297"); },
        kLabel + "Error avatar placement in file #f, avatar: #4294967297\n"},
-      {"placement of 20 digits", because("block 00099999999999999999 lies past the end of the disc"), [](Fs& fs) { fs.addFile("src/#f", "00099999999999999999"); },
+      {"placement of 20 digits", because("block 00099999999999999999 lies past the end of the disc"),
+       [](Fs& fs) { fs.addFile("src/#f", "00099999999999999999"); },
        kLabel + "Error avatar placement in file #f, avatar: #00099999999999999999\n"},
-      {"placement past the pool", because("a copy of 2 blocks from block 329999 runs past the disc's last block, 329999"), [](Fs& fs) { fs.addFile("src/#f", "329999"); },
-       kLabel + "Error avatar placement in file #f, avatar: #329999\n"},
-      {"second copy over the first", because("the copy takes 2 blocks from block 101, and block 101 already holds src/f"), [](Fs& fs) { fs.addFile("src/#f", "100 101"); },
-       kLabel + "Error avatar placement in file #f, avatar: #101\n"},
-      {"empty file beyond 32 bits", because("block 4294967296 lies past the end of the disc"), [](Fs& fs) { fs.addFile("src/e", ""), fs.addFile("src/#e", "4294967296"); },
+      {"placement past the pool",
+       because("a copy of 2 blocks from block 329999 runs past the disc's last block, 329999"),
+       [](Fs& fs) { fs.addFile("src/#f", "329999"); }, kLabel + "Error avatar placement in file #f, avatar: #329999\n"},
+      {"second copy over the first",
+       because("the copy takes 2 blocks from block 101, and block 101 already holds src/f"),
+       [](Fs& fs) { fs.addFile("src/#f", "100 101"); }, kLabel + "Error avatar placement in file #f, avatar: #101\n"},
+      {"empty file beyond 32 bits", because("block 4294967296 lies past the end of the disc"),
+       [](Fs& fs) { fs.addFile("src/e", ""), fs.addFile("src/#e", "4294967296"); },
        kLabel + "Error avatar placement in file #e, avatar: #4294967296\n"},
-      {"os_code on boot_code", because("the copy takes 1 block from block 6, and block 6 already holds src/boot_code"), [&](Fs& fs) { sized(fs, "src/boot_code", 5), fs.addFile("src/os_code", "o"); },
+      {"os_code on boot_code", because("the copy takes 1 block from block 6, and block 6 already holds src/boot_code"),
+       [&](Fs& fs) { sized(fs, "src/boot_code", 5), fs.addFile("src/os_code", "o"); },
        kLabel + "Error avatar placement in file #os_code, avatar: #6\n"},
-      {"rom_tags on boot_code", because("the copy takes 2 blocks from block 1, and block 2 already holds src/boot_code"), [&](Fs& fs) { sized(fs, "src/rom_tags", 2), fs.addFile("src/boot_code", "b"); },
+      {"rom_tags on boot_code",
+       because("the copy takes 2 blocks from block 1, and block 2 already holds src/boot_code"),
+       [&](Fs& fs) { sized(fs, "src/rom_tags", 2), fs.addFile("src/boot_code", "b"); },
        kLabel + "Error avatar placement in file #rom_tags, avatar: #1\n"},
-      {"misc_code on the label", because("the copy takes 156 blocks from block 70, and block 225 already holds the disc label"), [&](Fs& fs) { sized(fs, "src/misc_code", 156); },
+      {"misc_code on the label",
+       because("the copy takes 156 blocks from block 70, and block 225 already holds the disc label"),
+       [&](Fs& fs) { sized(fs, "src/misc_code", 156); },
        kLabel + "Error avatar placement in file #misc_code, avatar: #70\n"},
       {"4 GiB less a byte: not too large to scan", because("it needs 2097152 blocks; the largest free run has 329774"),
        [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 0xFFFFFFFF; },
        kSystem + "Error place file big in free blocks pool.\n"},
-      {"no room for a file", because("it needs 329775 blocks; the largest free run has 329774"), [&](Fs& fs) { sized(fs, "src/big", 329775); },
-       kSystem + "Error place file big in free blocks pool.\n"},
+      {"no room for a file", because("it needs 329775 blocks; the largest free run has 329774"),
+       [&](Fs& fs) { sized(fs, "src/big", 329775); }, kSystem + "Error place file big in free blocks pool.\n"},
       {"no room for the root", noRoom, [&](Fs& fs) { sized(fs, "src/g", 222), sized(fs, "src/h", 329774); },
        kOthers + "Error place (stage 2) directory src/ in free blocks pool.\n"},
-      {"no room for S", noRoom, [&](Fs& fs) { sized(fs, "src/g", 221), sized(fs, "src/h", 329774), fs.addDirectory("src/S"); },
+      {"no room for S", noRoom,
+       [&](Fs& fs) { sized(fs, "src/g", 221), sized(fs, "src/h", 329774), fs.addDirectory("src/S"); },
        kOthers + "Error place (stage 2) directory S in free blocks pool.\n"},
       {"output not created", full, [](Fs& fs) { fs.failCreate = true; }, kWrite + "Error create output file out.iso\n"},
       {"seek to the root", full, [](Fs& fs) { fs.failSeekTo = 3 * kBlock; }, kWrite + ".Error write to output file.\n"},
-      {"short directory block", full, [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; },
+      {"short directory block", full,
+       [](Fs& fs) {
+         fs.shortWrite = {{3 * kBlock, 0}};
+       },
        kWrite + ".Error write to output file.\n"},
       // The chains of A and B go out with the root's in one write, which
       // stops at B; written again one by one, they stop at B after its dot.
-      {"short block of a later directory", full,
-       [](Fs& fs) { fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}}; },
-       kWrite + "...Error write to output file.\n", {3, 4, 3, 4}},
+      {"short block of a later directory",
+       full,
+       [](Fs& fs) {
+         fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}};
+       },
+       kWrite + "...Error write to output file.\n",
+       {3, 4, 3, 4}},
       {"seek to a file", full, [](Fs& fs) { fs.failSeekTo = kBlock; }, writeFailed, {3}},
-      {"short file block", full, [](Fs& fs) { fs.shortWrite = {{2 * kBlock, 2047}}; }, writeFailed, {3, 1}},
+      {"short file block",
+       full,
+       [](Fs& fs) {
+         fs.shortWrite = {{2 * kBlock, 2047}};
+       },
+       writeFailed,
+       {3, 1}},
       {"seek to filler", full, [](Fs& fs) { fs.failSeekTo = 4 * kBlock; }, writeFailed, {3, 1, 2}},
-      {"short filler", full, [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 1}}; }, writeFailed, {3, 1, 2}},
+      {"short filler",
+       full,
+       [](Fs& fs) {
+         fs.shortWrite = {{4 * kBlock, 1}};
+       },
+       writeFailed,
+       {3, 1, 2}},
       {"seek to the label", full, [](Fs& fs) { fs.failSeekTo = 0; }, writeFailed, beforeLabel},
-      {"short label", full, [](Fs& fs) { fs.shortWrite = {{0, 100}}; }, writeFailed, beforeLabel},
+      {"short label", full,
+       [](Fs& fs) {
+         fs.shortWrite = {{0, 100}};
+       },
+       writeFailed, beforeLabel},
       {"failed close or rename", full, [](Fs& fs) { fs.failCommit = true; }, writeFailed, all},
-      {"source gone", because("No such file or directory"), [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; },
-       kWrite + "..Error open file src/f\n", {3}},
-      {"read error", because("Input/output error"), [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; }, kWrite + "..Error read file src/f\n", {3}},
-      {"host copy failing midway", because("Input/output error"), [](Fs& fs) { fs.copyAtMost = 1 << 20, fs.failReadAfter["src/f"] = kBlock; },
-       kWrite + "..Error read file src/f\n", {3, 1}},
+      {"source gone",
+       because("No such file or directory"),
+       [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; },
+       kWrite + "..Error open file src/f\n",
+       {3}},
+      {"read error",
+       because("Input/output error"),
+       [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; },
+       kWrite + "..Error read file src/f\n",
+       {3}},
+      {"host copy failing midway",
+       because("Input/output error"),
+       [](Fs& fs) { fs.copyAtMost = 1 << 20, fs.failReadAfter["src/f"] = kBlock; },
+       kWrite + "..Error read file src/f\n",
+       {3, 1}},
       {"file grew", grew, changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
-      {"file shrank", because("it had 3000 bytes when the tree was read and has 4 now"), changeLater("tiny"), changed, {3, 1}},
-      {"shrank under host copies", because("it had 3000 bytes when the tree was read and has 2000 now"), [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); },
-       changed, {3, 1}},
-      {"empty file grew", because("it had 0 bytes when the tree was read and has 3 now"), [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); }, changed, {1}},
-      {"grew under host copies", grew, [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
-       changed, {3, 1, 2}},
+      {"file shrank",
+       because("it had 3000 bytes when the tree was read and has 4 now"),
+       changeLater("tiny"),
+       changed,
+       {3, 1}},
+      {"shrank under host copies",
+       because("it had 3000 bytes when the tree was read and has 2000 now"),
+       [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); },
+       changed,
+       {3, 1}},
+      {"empty file grew",
+       because("it had 0 bytes when the tree was read and has 3 now"),
+       [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); },
+       changed,
+       {1}},
+      {"grew under host copies",
+       grew,
+       [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
+       changed,
+       {3, 1, 2}},
   };
   for (const Case& c : cases) {
     for (const bool readAhead : {false, true}) {
@@ -251,14 +336,23 @@ TEST(BuildTest, FailuresInBlockOrder) {
        "it had 3000 bytes when the tree was read and has 9000 now", 3},
       {"empty file grew", [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); },
        ".Error file src/f changed size during the build.\n", "it had 0 bytes when the tree was read and has 3 now", 0},
-      {"short root block", [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; }, "..Error write to output file.\n",
-       "No space left on device", 3},
-      {"short filler", [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 0}}; }, "..Error write to output file.\n",
-       "No space left on device", 4},
-      {"short second label", [](Fs& fs) { fs.shortWrite = {{225 * kBlock, 0}}; }, "..Error write to output file.\n",
-       "No space left on device", 225},
-      {"failed close", [](Fs& fs) { fs.failCommit = true; }, "..Error write to output file.\n", "No space left on device",
-       226},
+      {"short root block",
+       [](Fs& fs) {
+         fs.shortWrite = {{3 * kBlock, 0}};
+       },
+       "..Error write to output file.\n", "No space left on device", 3},
+      {"short filler",
+       [](Fs& fs) {
+         fs.shortWrite = {{4 * kBlock, 0}};
+       },
+       "..Error write to output file.\n", "No space left on device", 4},
+      {"short second label",
+       [](Fs& fs) {
+         fs.shortWrite = {{225 * kBlock, 0}};
+       },
+       "..Error write to output file.\n", "No space left on device", 225},
+      {"failed close", [](Fs& fs) { fs.failCommit = true; }, "..Error write to output file.\n",
+       "No space left on device", 226},
   };
   for (const Case& c : cases) {
     FakeFileSystem fs;
@@ -282,8 +376,8 @@ TEST(BuildTest, FailuresInBlockOrder) {
 TEST(BuildTest, IgnoredInputIsWarnedOf) {
   FakeFileSystem fs;
   const std::pair<std::string, std::string> files[] = {
-      {"f", "f"}, {"#f", "300 abc 500"}, {"g", "g"}, {"#g", "1 2 3 4\t5 6 7 8\r\n9 10\n"}, {"#gone", "400"},
-      {"Dir/x", "x"}, {"#Dir", "500"}};
+      {"f", "f"},       {"#f", "300 abc 500"}, {"g", "g"},     {"#g", "1 2 3 4\t5 6 7 8\r\n9 10\n"},
+      {"#gone", "400"}, {"Dir/x", "x"},        {"#Dir", "500"}};
   for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
   const BuildRun first = buildInMemory(fs, {"stray", "-out", "src/Dir/out.iso"});
   EXPECT_EQ(first.status, 0) << first.text;
@@ -298,7 +392,8 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   EXPECT_TRUE(second.status == 0 && second.text.empty() && second.errors.empty() && second.image == first.image);
   const BuildRun third = buildInMemory(fs, {"-out", "src/Dir/out.iso"});
   EXPECT_EQ(third.image, first.image);
-  EXPECT_NE(third.errors.find("vornel: warning: left out src/Dir/out.iso, which is the output file\n"), std::string::npos);
+  EXPECT_NE(third.errors.find("vornel: warning: left out src/Dir/out.iso, which is the output file\n"),
+            std::string::npos);
 }
 
 // The fake file system seen by a helper that reads slowly, so that the scan

@@ -54,7 +54,8 @@ check "a replaced output keeps its mode" test "$(stat -c %a "$work/new.iso")" = 
 "$vornel" -q -in "$tree" -out "$tree/sub/game.iso" && cp "$tree/sub/game.iso" "$work/first.iso"
 "$vornel" -in "$tree" -out "$tree/sub/game.iso" >/dev/null 2>"$work/second.err"
 check "the second build into the tree gives the first one's image" cmp -s "$work/first.iso" "$tree/sub/game.iso"
-check "the second build warns that it left the output out" grep -q "^vornel: warning: left out .*game.iso" "$work/second.err"
+check "the second build warns that it left the output out" \
+  grep -q "^vornel: warning: left out .*game.iso" "$work/second.err"
 
 "$vornel" -in "$example" -out "$work/nodir/g.iso" >"$work/out.txt" 2>"$work/err.txt"
 check "a missing output folder fails with 255" test $? -eq 255

@@ -130,7 +130,8 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
   if (!haveSource) {
     return failed("Source directory not specified.\n\n", "the command line names no source directory (-in)", true);
   }
-  if (!haveOutput) return failed("Output file not specified.\n\n", "the command line names no output file (-out)", true);
+  if (!haveOutput)
+    return failed("Output file not specified.\n\n", "the command line names no output file (-out)", true);
   result.action = CommandLine::Action::Build;
   return result;
 }

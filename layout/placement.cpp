@@ -66,8 +66,8 @@ std::string whyNoFit(std::int64_t p, const std::string& shown, std::int64_t n, c
 // Reserves the target's blocks from the position in the record's slot, or
 // reports the avatar as the placement file writes it. Nothing is touched for
 // an avatar that does not fit, inside the pool or outside it.
-int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, FreeBlocksPool& pool,
-                const Owners& owners, Console& console) {
+int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, FreeBlocksPool& pool, const Owners& owners,
+                Console& console) {
   const std::int64_t p = record.avatars[slot];
   if (!avatarFits(p, target.blockCount, pool)) {
     const std::string shown = record.written[slot].empty() ? std::to_string(p) : record.written[slot];

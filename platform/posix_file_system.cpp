@@ -141,8 +141,9 @@ class PosixOutputFile : public OutputFile {
       }
       vector[0].iov_base = static_cast<std::uint8_t*>(vector[0].iov_base) + written;
       vector[0].iov_len -= written;
-      const ssize_t put = inOrder_ ? ::writev(fd_.get(), vector.data(), static_cast<int>(count))
-                                   : ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
+      const ssize_t put =
+          inOrder_ ? ::writev(fd_.get(), vector.data(), static_cast<int>(count))
+                   : ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) return failed(errno);
       if (put == 0) return failed(ENOSPC);  // the host took nothing and gave no reason
@@ -277,9 +278,7 @@ FileInfo PosixFileSystem::stat(const std::string& path) {
     info.kind = FileKind::Directory;
   } else {
     info.kind = FileKind::Other;
-    info.reason = S_ISFIFO(st.st_mode)   ? "it is a FIFO"
-                  : S_ISSOCK(st.st_mode) ? "it is a socket"
-                                         : "it is a device";
+    info.reason = S_ISFIFO(st.st_mode) ? "it is a FIFO" : S_ISSOCK(st.st_mode) ? "it is a socket" : "it is a device";
   }
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.device = static_cast<std::uint64_t>(st.st_dev);

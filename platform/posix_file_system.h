@@ -1,9 +1,9 @@
 #pragma once
 
+#include <string>
+
 #include "platform/descriptor.h"
 #include "platform/file_system.h"
-
-#include <string>
 
 namespace vornel {
 

@@ -103,9 +103,9 @@ class Scanner {
   int takeName(NamesOnDisc& onDisc, const DirNode& dir, const std::string& name) {
     const auto [earlier, fresh] = onDisc.try_emplace(foldName(name), name);
     if (fresh) return 0;
-    return fail("Error file " + dir.path + name + " has the same name as " + dir.path + earlier->second +
-                    " on the disc.\n",
-                "the disc does not tell upper from lower case in names, so it could reach only one of them");
+    return fail(
+        "Error file " + dir.path + name + " has the same name as " + dir.path + earlier->second + " on the disc.\n",
+        "the disc does not tell upper from lower case in names, so it could reach only one of them");
   }
 
   int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info,

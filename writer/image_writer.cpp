@@ -174,6 +174,14 @@ class ChainBatch {
   std::vector<const std::uint8_t*> run_;
 };
 
+int writeLabelCopy(std::int64_t block, const std::uint8_t* labelBlock, WriteContext& context) {
+  const std::uint8_t* const blocks[] = {labelBlock};
+  if (!context.out.writeBlocks(static_cast<std::uint64_t>(block) * kBlockSize, blocks, kBlockSize)) {
+    return writeFailed(context);
+  }
+  return 0;
+}
+
 // Opens a source file for copying; null after its message.
 std::unique_ptr<InputFile> openSource(const std::string& path, WriteContext& context) {
   auto in = context.fs.openInput(path);
@@ -186,7 +194,7 @@ std::unique_ptr<InputFile> openSource(const std::string& path, WriteContext& con
 struct Run {
   std::int64_t first;
   std::int64_t blocks;
-  const DirNode* dir = nullptr;  // a chain when set
+  const DirNode* dir = nullptr;      // a chain when set
   const FileRecord* file = nullptr;  // else a file's contents when set, else the label
   std::int64_t avatar = 0;
   bool firstOfRecord = false;  // the record's lowest copy, where its dot is printed
@@ -198,7 +206,8 @@ std::vector<Run> runsInBlockOrder(DirNode& root) {
   std::vector<Run> runs;
   for (const std::int32_t block : kLabelBlocks) runs.push_back({block, 1});
   siblingFirstWalk(root, [&](DirNode& dir) {
-    for (int j = 0; j <= dir.lastAvatar; ++j) runs.push_back({dir.avatars[j], dir.blockCount(), &dir, nullptr, 0, j == 0});
+    for (int j = 0; j <= dir.lastAvatar; ++j)
+      runs.push_back({dir.avatars[j], dir.blockCount(), &dir, nullptr, 0, j == 0});
     for (const auto& file : dir.files) {
       if (file->blockCount == 0) continue;
       const auto lowest = std::min_element(file->avatars.begin(), file->avatars.begin() + file->lastAvatar + 1);
@@ -220,7 +229,8 @@ std::vector<Run> runsInBlockOrder(DirNode& root) {
 // their dots, before any byte goes out. Each copy of a file reads the file
 // again from its start, with the checks of the positioned writer. Beyond
 // the layout, only the copy buffer is held.
-int writeInBlockOrder(DirNode& root, const FreeBlocksPool& pool, const std::uint8_t* labelBlock, WriteContext& context) {
+int writeInBlockOrder(DirNode& root, const FreeBlocksPool& pool, const std::uint8_t* labelBlock,
+                      WriteContext& context) {
   const int emptyChecked = preOrderWalk(root, [&](DirNode& dir) {
     for (const auto& file : dir.files) {
       if (file->blockCount != 0) continue;
@@ -247,11 +257,8 @@ int writeInBlockOrder(DirNode& root, const FreeBlocksPool& pool, const std::uint
       const std::string path = run.file->parent->path + run.file->name;
       auto in = openSource(path, context);
       if (!in || copyAvatar(*run.file, path, *in, true, run.avatar, context) != 0) return -1;
-    } else {
-      const std::uint8_t* const blocks[] = {labelBlock};
-      if (!context.out.writeBlocks(static_cast<std::uint64_t>(run.first) * kBlockSize, blocks, kBlockSize)) {
-        return writeFailed(context);
-      }
+    } else if (writeLabelCopy(run.first, labelBlock, context) != 0) {
+      return -1;
     }
     next = run.first + run.blocks;
   }
@@ -262,11 +269,8 @@ int writeInBlockOrder(DirNode& root, const FreeBlocksPool& pool, const std::uint
 int writePositioned(DirNode& root, const FreeBlocksPool& pool, const std::uint8_t* labelBlock, WriteContext& context) {
   if (writeDirectories(root, context) != 0) return -1;
   if (writeFiller(pool, 0, std::int64_t{pool.highestUsedBlock()} + 1, context) != 0) return -1;
-  const std::uint8_t* const labelBlocks[] = {labelBlock};
   for (const std::int32_t block : kLabelBlocks) {
-    if (!context.out.writeBlocks(static_cast<std::uint64_t>(block) * kBlockSize, labelBlocks, kBlockSize)) {
-      return writeFailed(context);
-    }
+    if (writeLabelCopy(block, labelBlock, context) != 0) return -1;
   }
   return 0;
 }
