@@ -130,8 +130,9 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
   if (!haveSource) {
     return failed("Source directory not specified.\n\n", "the command line names no source directory (-in)", true);
   }
-  if (!haveOutput)
+  if (!haveOutput) {
     return failed("Output file not specified.\n\n", "the command line names no output file (-out)", true);
+  }
   result.action = CommandLine::Action::Build;
   return result;
 }

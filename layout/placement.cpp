@@ -32,7 +32,7 @@ bool avatarFits(std::int64_t p, std::int64_t n, const FreeBlocksPool& pool) {
   return true;
 }
 
-// The source path of a file of the tree.
+// The source path of a file of the tree, or of a user's placement file.
 std::string pathOf(const FileRecord& file) { return file.parent->path + file.name; }
 
 // The files placed at fixed blocks so far, by id: who holds a block that a
@@ -54,8 +54,8 @@ std::string whyNoFit(std::int64_t p, const std::string& shown, std::int64_t n, c
   std::int64_t held = p;
   while (pool.isFree(held)) ++held;
   const std::int32_t owner = pool.owner(held);
-  // Block 0 is always the label's.
   const auto found = owners.find(owner);
+  // Block 0 is always the label's.
   const std::string holder = owner == pool.owner(0)  ? "the disc label"
                              : found != owners.end() ? pathOf(*found->second)
                                                      : "another record";
@@ -78,10 +78,7 @@ int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, Fre
   return 0;
 }
 
-// The path of a user placement file, and whether a directory of the tree
-// bears the name it names.
-std::string placementPath(const PlacementRecord& record) { return record.parent->path + record.name; }
-
+// Whether a directory of the tree bears the name.
 bool namesDirectory(DirNode& root, std::string_view name) {
   return preOrderWalk(root, [&](DirNode& dir) { return dir.parent != nullptr && equalsIgnoreCase(dir.name, name); });
 }
@@ -101,7 +98,7 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
       // there for any tree, a user's placement file is a mistake.
       if (record->parent == nullptr) continue;
       const std::string_view name = names[r];
-      warn(console, "ignored " + placementPath(*record) + ": " + std::string(name) +
+      warn(console, "ignored " + pathOf(*record) + ": " + std::string(name) +
                         (namesDirectory(root, name) ? " is a directory, and only files are placed at fixed blocks"
                                                     : " is no file of the tree"));
       continue;
