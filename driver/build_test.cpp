@@ -377,7 +377,7 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   FakeFileSystem fs;
   const std::pair<std::string, std::string> files[] = {
       {"f", "f"},       {"#f", "300 abc 500"}, {"g", "g"},     {"#g", "1 2 3 4\t5 6 7 8\r\n9 10\n"},
-      {"#gone", "400"}, {"Dir/x", "x"},        {"#Dir", "500"}};
+      {"#gone", "400"}, {"Dir/x", "x"}, {"#Dir", "500"}, {"h", "h"}, {"#h", "700 " + std::string(41, 'w')}};
   for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
   const BuildRun first = buildInMemory(fs, {"stray", "-out", "src/Dir/out.iso"});
   EXPECT_EQ(first.status, 0) << first.text;
@@ -385,6 +385,8 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
             "vornel: warning: ignored the argument \"stray\", which is no option\n"
             "vornel: warning: src/#f: ignored \"abc 500\": reading stops at the first word that is not a number\n"
             "vornel: warning: src/#g: ignored \"9 10\": a placement file holds at most 8 numbers\n"
+            "vornel: warning: src/#h: ignored \"" + std::string(37, 'w') +
+                "...\": reading stops at the first word that is not a number\n"
             "vornel: warning: ignored src/#Dir: Dir is a directory, and only files are placed at fixed blocks\n"
             "vornel: warning: ignored src/#gone: gone is no file of the tree\n");
   fs.addFile("src/Dir/out.iso", first.image);
