@@ -70,7 +70,6 @@ TEST(BuildTest, UsageErrorsExitWith255AndHelpWithZero) {
       {{"-q", "-x", "-da", "0"}, badDa, because("-da takes a count from 1 to 8, not \"0\"")},
       {{"-Q", "-in", "nowhere", "-out", "o"}, "Error read directory nowhere/\n", because("No such file or directory")},
       {{"-q", "-h"}, kUsage, "", 0},
-      {{"-q", "--version"}, "vornel 1.0\n", "", 0},
       {{"-x", "-q", "-in", "s"}, noOutput, whyNoOutput},
       // The image on standard output: all text goes to standard error.
       {{"-out", "-", "-x", "-in", "nowhere"},
@@ -128,7 +127,8 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   const std::string name33 = "%s%n\n\xff" + std::string(29, 'M');
   const std::string writeFailed = kWrite + "..Error write to output file.\n";
   const std::string changed = kWrite + "..Error file src/f changed size during the build.\n";
-  const std::string full = because("No space left on device"),
+  const std::string noEntry = because("No such file or directory"), denied = because("Permission denied"),
+                    ioError = because("Input/output error"), full = because("No space left on device"),
                     grew = because("it had 3000 bytes when the tree was read and has 9000 now");
   const std::string sameName =
       because("the disc does not tell upper from lower case in names, so it could reach only one of them");
@@ -140,26 +140,20 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
     fs.addFile(path, ""), fs.reportedSize[path] = blocks * kBlock;
   };
   const Case cases[] = {
-      {"source missing",
-       because("No such file or directory"),
-       [](Fs&) {},
-       kParse + "Error read directory nowhere/\n",
-       {},
-       {"-in", "nowhere"}},
-      {"unreadable folder", because("Permission denied"),
-       [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
+      {"source missing", noEntry, [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
+      {"unreadable folder", denied, [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
        kParse + "Error read directory src/A/\n"},
       {"4 GiB", because("it has 4294967296 bytes; a file on the disc has at most 4294967295"),
        [](Fs& fs) { fs.addFile("src/big", ""), fs.reportedSize["src/big"] = 1ull << 32; },
        kParse + "Error file src/big is 4 GiB or larger.\n"},
-      {"empty placement file not opened", because("Permission denied"),
+      {"empty placement file not opened", denied,
        [](Fs& fs) { fs.addFile("src/A/#x", ""), fs.failOpen.insert("src/A/#x"); },
        kParse + "Error read file src/A/#x\n"},
-      {"placement file that cannot be read", because("Input/output error"),
+      {"placement file that cannot be read", ioError,
        [](Fs& fs) { fs.addFile("src/#x", "3"), fs.failReadAfter["src/#x"] = 0; }, kParse + "Error read file src/#x\n"},
-      {"status that cannot be read", because("Permission denied"), [](Fs& fs) { fs.failStat.insert("src/f"); },
+      {"status that cannot be read", denied, [](Fs& fs) { fs.failStat.insert("src/f"); },
        kParse + "Error read file src/f\n"},
-      {"entry gone since the listing", because("No such file or directory"),
+      {"entry gone since the listing", noEntry,
        [](Fs& fs) { fs.addFile("src/g", ""), fs.remove("src/g"); }, kParse + "Error read file src/g\n"},
       {"dangling link", because("it is a symbolic link that leads nowhere"),
        [](Fs& fs) { fs.addLink("src/l", "src/nowhere"); },
@@ -220,79 +214,35 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        kOthers + "Error place (stage 2) directory S in free blocks pool.\n"},
       {"output not created", full, [](Fs& fs) { fs.failCreate = true; }, kWrite + "Error create output file out.iso\n"},
       {"seek to the root", full, [](Fs& fs) { fs.failSeekTo = 3 * kBlock; }, kWrite + ".Error write to output file.\n"},
-      {"short directory block", full,
-       [](Fs& fs) {
-         fs.shortWrite = {{3 * kBlock, 0}};
-       },
+      {"short directory block", full, [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; },
        kWrite + ".Error write to output file.\n"},
       // The chains of A and B go out with the root's in one write, which
       // stops at B; written again one by one, they stop at B after its dot.
-      {"short block of a later directory",
-       full,
-       [](Fs& fs) {
-         fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}};
-       },
-       kWrite + "...Error write to output file.\n",
-       {3, 4, 3, 4}},
+      {"short block of a later directory", full,
+       [](Fs& fs) { fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}}; },
+       kWrite + "...Error write to output file.\n", {3, 4, 3, 4}},
       {"seek to a file", full, [](Fs& fs) { fs.failSeekTo = kBlock; }, writeFailed, {3}},
-      {"short file block",
-       full,
-       [](Fs& fs) {
-         fs.shortWrite = {{2 * kBlock, 2047}};
-       },
-       writeFailed,
-       {3, 1}},
+      {"short file block", full, [](Fs& fs) { fs.shortWrite = {{2 * kBlock, 2047}}; }, writeFailed, {3, 1}},
       {"seek to filler", full, [](Fs& fs) { fs.failSeekTo = 4 * kBlock; }, writeFailed, {3, 1, 2}},
-      {"short filler",
-       full,
-       [](Fs& fs) {
-         fs.shortWrite = {{4 * kBlock, 1}};
-       },
-       writeFailed,
-       {3, 1, 2}},
+      {"short filler", full, [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 1}}; }, writeFailed, {3, 1, 2}},
       {"seek to the label", full, [](Fs& fs) { fs.failSeekTo = 0; }, writeFailed, beforeLabel},
-      {"short label", full,
-       [](Fs& fs) {
-         fs.shortWrite = {{0, 100}};
-       },
-       writeFailed, beforeLabel},
+      {"short label", full, [](Fs& fs) { fs.shortWrite = {{0, 100}}; }, writeFailed, beforeLabel},
       {"failed close or rename", full, [](Fs& fs) { fs.failCommit = true; }, writeFailed, all},
-      {"source gone",
-       because("No such file or directory"),
-       [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; },
-       kWrite + "..Error open file src/f\n",
+      {"source gone", noEntry, [](Fs& fs) { fs.onCreateOutput = [&fs] { fs.remove("src/f"); }; },
+       kWrite + "..Error open file src/f\n", {3}},
+      {"read error", ioError, [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; }, kWrite + "..Error read file src/f\n",
        {3}},
-      {"read error",
-       because("Input/output error"),
-       [](Fs& fs) { fs.failReadAfter["src/f"] = kBlock; },
-       kWrite + "..Error read file src/f\n",
-       {3}},
-      {"host copy failing midway",
-       because("Input/output error"),
-       [](Fs& fs) { fs.copyAtMost = 1 << 20, fs.failReadAfter["src/f"] = kBlock; },
-       kWrite + "..Error read file src/f\n",
-       {3, 1}},
+      {"host copy failing midway", ioError, [](Fs& fs) { fs.copyAtMost = 1 << 20, fs.failReadAfter["src/f"] = kBlock; },
+       kWrite + "..Error read file src/f\n", {3, 1}},
       {"file grew", grew, changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
-      {"file shrank",
-       because("it had 3000 bytes when the tree was read and has 4 now"),
-       changeLater("tiny"),
-       changed,
+      {"file shrank", because("it had 3000 bytes when the tree was read and has 4 now"), changeLater("tiny"), changed,
        {3, 1}},
-      {"shrank under host copies",
-       because("it had 3000 bytes when the tree was read and has 2000 now"),
-       [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); },
-       changed,
-       {3, 1}},
-      {"empty file grew",
-       because("it had 0 bytes when the tree was read and has 3 now"),
-       [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); },
-       changed,
-       {1}},
-      {"grew under host copies",
-       grew,
-       [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
-       changed,
-       {3, 1, 2}},
+      {"shrank under host copies", because("it had 3000 bytes when the tree was read and has 2000 now"),
+       [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); }, changed, {3, 1}},
+      {"empty file grew", because("it had 0 bytes when the tree was read and has 3 now"),
+       [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); }, changed, {1}},
+      {"grew under host copies", grew, [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
+       changed, {3, 1, 2}},
   };
   for (const Case& c : cases) {
     for (const bool readAhead : {false, true}) {
@@ -336,21 +286,12 @@ TEST(BuildTest, FailuresInBlockOrder) {
        "it had 3000 bytes when the tree was read and has 9000 now", 3},
       {"empty file grew", [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); },
        ".Error file src/f changed size during the build.\n", "it had 0 bytes when the tree was read and has 3 now", 0},
-      {"short root block",
-       [](Fs& fs) {
-         fs.shortWrite = {{3 * kBlock, 0}};
-       },
-       "..Error write to output file.\n", "No space left on device", 3},
-      {"short filler",
-       [](Fs& fs) {
-         fs.shortWrite = {{4 * kBlock, 0}};
-       },
-       "..Error write to output file.\n", "No space left on device", 4},
-      {"short second label",
-       [](Fs& fs) {
-         fs.shortWrite = {{225 * kBlock, 0}};
-       },
-       "..Error write to output file.\n", "No space left on device", 225},
+      {"short root block", [](Fs& fs) { fs.shortWrite = {{3 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 3},
+      {"short filler", [](Fs& fs) { fs.shortWrite = {{4 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 4},
+      {"short second label", [](Fs& fs) { fs.shortWrite = {{225 * kBlock, 0}}; }, "..Error write to output file.\n",
+       "No space left on device", 225},
       {"failed close", [](Fs& fs) { fs.failCommit = true; }, "..Error write to output file.\n",
        "No space left on device", 226},
   };
