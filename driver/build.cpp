@@ -1,6 +1,9 @@
 #include "driver/build.h"
 
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "format/directory_builder.h"
 #include "format/records.h"
@@ -12,6 +15,49 @@
 namespace vornel {
 
 namespace {
+
+// Where the text goes once the command line is read: a quiet run (-q) drops
+// the progress text and the warnings, and with the image on standard output
+// (-out -) the text of standard output goes to standard error instead.
+// Nothing else of the build changes.
+class RoutedConsole : public Console {
+ public:
+  RoutedConsole(Console& console, bool quiet, bool imageOnStdout)
+      : console_(console), quiet_(quiet), imageOnStdout_(imageOnStdout) {}
+  void print(std::string_view text) override {
+    if (!quiet_) printAlways(text);
+  }
+  void printAlways(std::string_view text) override {
+    imageOnStdout_ ? console_.error(text) : console_.printAlways(text);
+  }
+  void error(std::string_view text) override { console_.error(text); }
+  void warning(std::string_view text) override {
+    if (!quiet_) console_.warning(text);
+  }
+
+ private:
+  Console& console_;
+  bool quiet_;
+  bool imageOnStdout_;
+};
+
+// Keeps what the command line parser prints until the parse says where it
+// goes (quiet, or the image on standard output), then hands it on in order.
+class HeldConsole : public Console {
+ public:
+  void print(std::string_view text) override { hold(&Console::print, text); }
+  void error(std::string_view text) override { hold(&Console::error, text); }
+  void printAlways(std::string_view text) override { hold(&Console::printAlways, text); }
+  void warning(std::string_view text) override { hold(&Console::warning, text); }
+  void passOn(Console& console) const {
+    for (const auto& [stream, text] : held_) (console.*stream)(text);
+  }
+
+ private:
+  using Stream = void (Console::*)(std::string_view);
+  void hold(Stream stream, std::string_view text) { held_.emplace_back(stream, std::string(text)); }
+  std::vector<std::pair<Stream, std::string>> held_;
+};
 
 // Everything the build owns, released together at the end of the run.
 struct BuildState {
@@ -30,8 +76,9 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, File
   s.root->path = options.sourceDir;
 
   console.print("Now parsing source directory - ");
-  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, fs.stat(options.outputPath), options.order,
-                   helperFs};
+  // Standard output ("-") is no file of the tree.
+  const FileInfo output = options.outputPath == "-" ? FileInfo{} : fs.stat(options.outputPath);
+  ScanContext scan{fs, console, s.ids, *s.placements, options.dirAvatars, output, options.order, helperFs};
   if (scanDirectory(*s.root, scan) != 0) return -1;
   console.print("Done.\n");
 
@@ -68,11 +115,22 @@ int runBuild(const BuildOptions& options, FileSystem& fs, FileSystem* helperFs, 
 }  // namespace
 
 int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console, FileSystem* helperFs) {
-  console.print("\nvornel " VORNEL_VERSION " - disc image builder\n\n");
   // Running out of memory anywhere, the command line included, ends the
   // run with one message.
   try {
-    const CommandLine commandLine = parseOptions(argc, argv, console);
+    // The banner comes first, but whether and where it shows is known only
+    // once the command line is read.
+    HeldConsole parsed;
+    const CommandLine commandLine = parseOptions(argc, argv, parsed);
+    const BuildOptions& options = commandLine.options;
+    RoutedConsole routed(console, options.quiet, options.outputPath == "-");
+    if (commandLine.action == CommandLine::Action::Version) {
+      // One line, so that `vornel --version | head -1` shows it.
+      routed.printAlways("vornel " VORNEL_VERSION "\n");
+      return 0;
+    }
+    routed.print("\nvornel " VORNEL_VERSION " - disc image builder\n\n");
+    parsed.passOn(routed);
     switch (commandLine.action) {
       case CommandLine::Action::Help:
       case CommandLine::Action::Version:
@@ -82,9 +140,9 @@ int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console,
       case CommandLine::Action::Build:
         break;
     }
-    return runBuild(commandLine.options, fs, helperFs, console) == 0 ? 0 : 255;
+    return runBuild(options, fs, helperFs, routed) == 0 ? 0 : 255;
   } catch (const std::bad_alloc&) {
-    console.print("Internal error.\n");
+    fail(console, "Internal error.\n", "out of memory");
     return 255;
   }
 }

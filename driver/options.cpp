@@ -1,6 +1,7 @@
 #include "driver/options.h"
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "tree/source_tree.h"
@@ -28,21 +29,25 @@ bool avatarCountValid(long long count) { return count >= 1 && count <= kAvatarSl
 }  // namespace
 
 void printUsage(Console& console) {
-  console.print("Usage:\n");
-  console.print("\tvornel [options] -in <source directory> -out <output file> \n");
-  console.print("\n\tOptions:\n");
-  console.print("\t\t-vl <volume label>\n");
-  console.print("\t\t-ra <##> root avatars count\n");
-  console.print("\t\t-da <##> directory avatars count\n");
-  console.print("\t\t-order <name|disk> directory entry order\n");
+  console.printAlways("Usage:\n");
+  console.printAlways("\tvornel [options] -in <source directory> -out <output file> \n");
+  console.printAlways("\n\tOptions:\n");
+  console.printAlways("\t\t-vl <volume label>\n");
+  console.printAlways("\t\t-ra <##> root avatars count\n");
+  console.printAlways("\t\t-da <##> directory avatars count\n");
+  console.printAlways("\t\t-order <name|disk> directory entry order\n");
 }
 
 CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
   CommandLine result;
   BuildOptions& options = result.options;
-  const auto usageError = [&console] {
-    printUsage(console);
-    return CommandLine{};
+  // A bad command line: its message (none when the usage text is the
+  // message), why, then the usage text where the message calls for it.
+  const auto failed = [&](std::string_view message, const std::string& reason, bool usage) {
+    if (!message.empty()) console.printAlways(message);
+    if (usage) printUsage(console);
+    explain(console, reason);
+    return result;
   };
   bool haveSource = false;
   bool haveOutput = false;
@@ -53,14 +58,20 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
     for (std::string_view help : {"-h", "-help", "--help"}) {
       if (equalsIgnoreCase(arg, help)) {
         printUsage(console);
-        return {CommandLine::Action::Help, {}};
+        result.action = CommandLine::Action::Help;
+        return result;
       }
     }
     if (equalsIgnoreCase(arg, "-version") || equalsIgnoreCase(arg, "--version")) {
-      return {CommandLine::Action::Version, {}};
+      result.action = CommandLine::Action::Version;
+      return result;
     }
     if (equalsIgnoreCase(arg, "-s")) {
       options.sFlag = true;
+      continue;
+    }
+    if (equalsIgnoreCase(arg, "-q")) {
+      options.quiet = true;
       continue;
     }
     static constexpr std::string_view kWithValue[] = {"-in", "-out", "-mf", "-da", "-rd", "-ra", "-vl", "-order"};
@@ -68,9 +79,13 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
     for (std::string_view candidate : kWithValue) {
       if (equalsIgnoreCase(arg, candidate)) option = candidate;
     }
-    if (option.empty()) continue;  // an argument that matches no option is skipped
-    if (i + 1 >= argc) return usageError();
+    if (option.empty()) {
+      warn(console, "ignored the argument \"" + std::string(arg) + "\", which is no option");
+      continue;
+    }
+    if (i + 1 >= argc) return failed("", std::string(option) + " needs a value after it", true);
     const std::string value = argv[++i];
+    const std::string quoted = "\"" + value + "\"";
     if (option == "-in") {
       // An empty value counts as none (it replaces nothing), so that an unset
       // variable in a build script never makes the tool scan the host from "/".
@@ -87,21 +102,19 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
     } else if (option == "-da") {
       const long long count = leadingNumber(value);
       if (!avatarCountValid(count)) {
-        console.print("Error directory avatars count value.\n");
-        return usageError();
+        return failed("Error directory avatars count value.\n", "-da takes a count from 1 to 8, not " + quoted, true);
       }
       options.dirAvatars = static_cast<int>(count);
     } else if (option == "-ra") {
       const long long count = leadingNumber(value);
       if (!avatarCountValid(count)) {
-        console.print("Error root avatars count value.\n");
-        return CommandLine{};
+        return failed("Error root avatars count value.\n", "-ra takes a count from 1 to 8, not " + quoted, false);
       }
       options.rootAvatars = static_cast<int>(count);
     } else if (option == "-vl") {
       if (value.size() >= 32) {
-        console.print("Volume label more then 32 symbols.\n\n");
-        return CommandLine{};
+        return failed("Volume label more then 32 symbols.\n\n",
+                      "the volume label has " + std::to_string(value.size()) + " bytes; at most 31 fit", false);
       }
       options.volumeLabel = value;
     } else if (option == "-order") {
@@ -110,17 +123,15 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
       } else if (equalsIgnoreCase(value, "disk")) {
         options.order = EntryOrder::Disk;
       } else {
-        return usageError();
+        return failed("", "-order takes name or disk, not " + quoted, true);
       }
     }
   }
   if (!haveSource) {
-    console.print("Source directory not specified.\n\n");
-    return usageError();
+    return failed("Source directory not specified.\n\n", "the command line names no source directory (-in)", true);
   }
   if (!haveOutput) {
-    console.print("Output file not specified.\n\n");
-    return usageError();
+    return failed("Output file not specified.\n\n", "the command line names no output file (-out)", true);
   }
   result.action = CommandLine::Action::Build;
   return result;

@@ -14,6 +14,8 @@ struct BuildOptions {
   int dirAvatars = 3;
   int rootAvatars = 3;
   EntryOrder order = EntryOrder::Name;
+  // Standard output gets failure messages only (-q).
+  bool quiet = false;
   // Accepted for compatibility with existing build scripts; not used.
   std::string mfValue;
   std::string rdValue;
@@ -32,8 +34,10 @@ struct CommandLine {
   BuildOptions options;
 };
 
-// Reads the command line in order. Prints the message and usage text of a
-// bad command line, or the usage text for a help option; never exits.
+// Reads the command line in order. Prints the message, its reason and the
+// usage text of a bad command line, or the usage text for a help option, and
+// warns of arguments that are no option; never exits. The options hold what
+// was read up to where the parse ended, whatever the action.
 CommandLine parseOptions(int argc, const char* const* argv, Console& console);
 void printUsage(Console& console);
 

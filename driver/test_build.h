@@ -13,6 +13,7 @@ namespace vornel {
 struct BuildRun {
   int status;
   std::string text, image;  // standard output, and what was written, committed or not
+  std::string errors;       // standard error
 };
 
 // Runs "vornel -in src -out out.iso" with these options on the fake file
@@ -24,7 +25,7 @@ inline BuildRun buildInMemory(FakeFileSystem& fs, const std::vector<std::string>
   for (const auto& option : options) argv.push_back(option.c_str());
   StringConsole console;
   const int status = runMain(static_cast<int>(argv.size()), argv.data(), fs, console, helperFs);
-  return {status, console.text(), fs.image};
+  return {status, console.text(), fs.image, console.errors()};
 }
 
 }  // namespace vornel

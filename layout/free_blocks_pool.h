@@ -26,6 +26,8 @@ class FreeBlocksPool {
   // The lowest block b at which blocks b to b + n - 1 are all free, or -1:
   // the block a scan from block 0 would find, without the scan.
   std::int64_t firstFit(std::int64_t n) const;
+  // The length of the longest run of free blocks, for a message.
+  std::int64_t longestFreeRun() const { return runs_.longestFreeRun(); }
   // Every block below this one is owned; kPoolSize when the pool is full.
   std::int32_t lowestFreeBlock() const { return lowestFree_; }
   // The highest owned block; -1 while nothing is owned.

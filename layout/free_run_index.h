@@ -21,6 +21,11 @@ class FreeRunIndex {
   void markOwned(std::int64_t block);
   // The lowest block b at which blocks b to b + n - 1 are all free, or -1.
   std::int64_t firstFit(std::int64_t n) const;
+  // The length of the longest run of free blocks.
+  std::int64_t longestFreeRun() const {
+    refresh();
+    return nodes_[1].longest;
+  }
 
  private:
   struct Node {

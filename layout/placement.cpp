@@ -5,6 +5,7 @@
 #include <limits>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -31,17 +32,55 @@ bool avatarFits(std::int64_t p, std::int64_t n, const FreeBlocksPool& pool) {
   return true;
 }
 
+// The source path of a file of the tree, or of a user's placement file.
+std::string pathOf(const FileRecord& file) { return file.parent->path + file.name; }
+
+// The files placed at fixed blocks so far, by id: who holds a block that a
+// later placement asks for.
+using Owners = std::unordered_map<std::int32_t, const FileRecord*>;
+
+std::string blocks(std::int64_t n) { return std::to_string(n) + (n == 1 ? " block" : " blocks"); }
+
+// Why an avatar at p (shown as the placement file writes it) for a target of
+// n blocks does not fit.
+std::string whyNoFit(std::int64_t p, const std::string& shown, std::int64_t n, const FreeBlocksPool& pool,
+                     const Owners& owners) {
+  if (p == -1) return "the placement file gives no number for this copy";
+  if (n == 0 || p < 0 || p >= kPoolSize) return "block " + shown + " lies past the end of the disc";
+  if (p + n > kPoolSize) {
+    return "a copy of " + blocks(n) + " from block " + shown + " runs past the disc's last block, " +
+           std::to_string(kPoolSize - 1);
+  }
+  std::int64_t held = p;
+  while (pool.isFree(held)) ++held;
+  const std::int32_t owner = pool.owner(held);
+  const auto found = owners.find(owner);
+  // Block 0 is always the label's.
+  const std::string holder = owner == pool.owner(0)  ? "the disc label"
+                             : found != owners.end() ? pathOf(*found->second)
+                                                     : "another record";
+  return "the copy takes " + blocks(n) + " from block " + std::to_string(p) + ", and block " + std::to_string(held) +
+         " already holds " + holder;
+}
+
 // Reserves the target's blocks from the position in the record's slot, or
 // reports the avatar as the placement file writes it. Nothing is touched for
 // an avatar that does not fit, inside the pool or outside it.
-int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, FreeBlocksPool& pool, Console& console) {
+int placeAvatar(const PlacementRecord& record, int slot, FileRecord& target, FreeBlocksPool& pool, const Owners& owners,
+                Console& console) {
   const std::int64_t p = record.avatars[slot];
   if (!avatarFits(p, target.blockCount, pool)) {
     const std::string shown = record.written[slot].empty() ? std::to_string(p) : record.written[slot];
-    return fail(console, "Error avatar placement in file " + record.name + ", avatar: #" + shown + "\n");
+    return fail(console, "Error avatar placement in file " + record.name + ", avatar: #" + shown + "\n",
+                whyNoFit(p, shown, target.blockCount, pool, owners));
   }
   for (std::int64_t k = 0; k < target.blockCount; ++k) pool.own(p + k, target.id);
   return 0;
+}
+
+// Whether a directory of the tree bears the name.
+bool namesDirectory(DirNode& root, std::string_view name) {
+  return preOrderWalk(root, [&](DirNode& dir) { return dir.parent != nullptr && equalsIgnoreCase(dir.name, name); });
 }
 
 }  // namespace
@@ -50,14 +89,25 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
   std::vector<std::string_view> names;
   for (const auto& record : list.records()) names.push_back(std::string_view(record->name).substr(1));
   const std::vector<FileRecord*> targets = findFilesByName(root, names);
+  Owners owners;
   for (std::size_t r = 0; r < targets.size(); ++r) {
     const PlacementRecord* record = list.records()[r].get();
     FileRecord* target = targets[r];
-    if (target == nullptr) continue;  // not in the tree, or names a directory
+    if (target == nullptr) {
+      // Not in the tree, or names a directory: the five fixed records are
+      // there for any tree, a user's placement file is a mistake.
+      if (record->parent == nullptr) continue;
+      const std::string_view name = names[r];
+      warn(console, "ignored " + pathOf(*record) + ": " + std::string(name) +
+                        (namesDirectory(root, name) ? " is a directory, and only files are placed at fixed blocks"
+                                                    : " is no file of the tree"));
+      continue;
+    }
+    owners.emplace(target->id, target);
     // A record's last avatar is 0 to 3: a fifth number took the first slot.
     for (int i = 0; i <= record->lastAvatar; ++i) {
       target->avatars[i] = record->avatars[i];
-      if (placeAvatar(*record, i, *target, pool, console) != 0) return -1;
+      if (placeAvatar(*record, i, *target, pool, owners, console) != 0) return -1;
     }
     target->lastAvatar = record->lastAvatar;
     target->placed = true;
@@ -72,7 +122,11 @@ int placeFiles(DirNode& root, FreeBlocksPool& pool, Console& console) {
       // An empty file owns no block; its avatar stays -1.
       if (file->blockCount > 0) {
         const std::int64_t start = pool.firstFit(file->blockCount);
-        if (start < 0) return fail(console, "Error place file " + file->name + " in free blocks pool.\n");
+        if (start < 0) {
+          return fail(console, "Error place file " + file->name + " in free blocks pool.\n",
+                      "it needs " + blocks(file->blockCount) + "; the largest free run has " +
+                          std::to_string(pool.longestFreeRun()));
+        }
         for (std::int64_t k = 0; k < file->blockCount; ++k) pool.own(start + k, file->id);
         file->avatars[0] = start;
       }
@@ -126,7 +180,10 @@ int placeDirectories(DirNode& root, FreeBlocksPool& pool, Console& console) {
     if (a < 0) {
       // The root has no name; it is shown by its source path.
       const std::string& name = dir.parent == nullptr ? dir.path : dir.name;
-      return fail(console, "Error place (stage 2) directory " + name + " in free blocks pool.\n");
+      const std::string copies = dir.lastAvatar == 0 ? "one copy" : std::to_string(dir.lastAvatar + 1) + " copies";
+      return fail(console, "Error place (stage 2) directory " + name + " in free blocks pool.\n",
+                  "it needs " + copies + " of " + blocks(n) + ", " + blocks(avatarSpacing(n)) +
+                      " apart; the largest free run has " + std::to_string(pool.longestFreeRun()));
     }
     const std::int64_t spacing = avatarSpacing(n);
     for (int j = 0; j <= dir.lastAvatar; ++j) {

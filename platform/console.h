@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vornel {
@@ -16,12 +17,28 @@ class Console {
   virtual void print(std::string_view text) = 0;
   // Standard error.
   virtual void error(std::string_view text) = 0;
+  // Standard output that even a quiet run prints: failure messages, the
+  // usage text, help and the version.
+  virtual void printAlways(std::string_view text) { print(text); }
+  // A warning for standard error, which a quiet run drops.
+  virtual void warning(std::string_view text) { error(text); }
 };
 
-// Prints the message of a failing step and returns the step's -1.
-inline int fail(Console& console, std::string_view message) {
-  console.print(message);
+// Says on standard error why the failure just printed happened.
+inline void explain(Console& console, std::string_view reason) {
+  console.error("vornel: " + std::string(reason.empty() ? "the host gave no reason" : reason) + "\n");
+}
+
+// Prints the message of a failing step and why it failed; returns the step's -1.
+inline int fail(Console& console, std::string_view message, std::string_view reason) {
+  console.printAlways(message);
+  explain(console, reason);
   return -1;
+}
+
+// Warns on standard error of input that is ignored.
+inline void warn(Console& console, std::string_view text) {
+  console.warning("vornel: warning: " + std::string(text) + "\n");
 }
 
 }  // namespace vornel

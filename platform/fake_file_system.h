@@ -61,10 +61,25 @@ class FakeFileSystem : public FileSystem {
   std::optional<std::uint64_t> failSeekTo;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite;  // at this offset, only this many bytes
   std::function<void()> onCreateOutput;  // runs once, between the scan and the writing
+  // The output cannot seek, as a pipe: writes must come in order ("-" is always such an output).
+  bool pipeOutput = false;
+  // The host's words for a failure at a path (listing, opening, stat,
+  // reading); the fake's own default when none is given. Failures of the
+  // output give outputReason.
+  std::map<std::string, std::string> reasons;
+  std::string outputReason = "No space left on device";
+  std::string reasonFor(const std::string& path, const char* fallback) const {
+    const auto found = reasons.find(trimmed(path));
+    return found != reasons.end() ? found->second : fallback;
+  }
+  std::string lastError() const override { return lastError_; }
 
   bool listDirectory(const std::string& path, std::vector<std::string>& names) override {
     const Node* node = find(path);
-    if (failListing.count(trimmed(path)) != 0 || node == nullptr || node->kind != FileKind::Directory) return false;
+    if (failListing.count(trimmed(path)) != 0 || node == nullptr || node->kind != FileKind::Directory) {
+      lastError_ = reasonFor(path, node == nullptr ? "No such file or directory" : "Permission denied");
+      return false;
+    }
     names = node->children;
     return true;
   }
@@ -73,8 +88,11 @@ class FakeFileSystem : public FileSystem {
     const Node* node = find(path);
     if (failStat.count(path) != 0) {
       info.kind = FileKind::Unreadable;
+      info.reason = reasonFor(path, "Permission denied");
     } else if (node == nullptr) {
-      if (nodes_.count(path) != 0) info.kind = FileKind::Other;  // a link that leads nowhere
+      const bool link = nodes_.count(path) != 0;  // a link that leads nowhere
+      info.kind = link ? FileKind::Other : FileKind::Missing;
+      info.reason = reasonFor(path, link ? "it is a symbolic link that leads nowhere" : "No such file or directory");
     } else {
       info.kind = node->kind;
       info.size = reportedSize.count(path) != 0 ? reportedSize[path] : node->content.size();
@@ -85,17 +103,24 @@ class FakeFileSystem : public FileSystem {
   }
   std::unique_ptr<InputFile> openInput(const std::string& path) override {
     const Node* node = find(path);
-    if (failOpen.count(path) != 0 || node == nullptr || node->kind != FileKind::Regular) return nullptr;
+    if (failOpen.count(path) != 0 || node == nullptr || node->kind != FileKind::Regular) {
+      lastError_ = reasonFor(path, node == nullptr ? "No such file or directory" : "Permission denied");
+      return nullptr;
+    }
     const auto fail = failReadAfter.find(path);
-    return std::make_unique<Input>(node->content, fail == failReadAfter.end() ? UINT64_MAX : fail->second);
+    return std::make_unique<Input>(node->content, fail == failReadAfter.end() ? UINT64_MAX : fail->second,
+                                   reasonFor(path, "Input/output error"));
   }
-  std::unique_ptr<OutputFile> createOutput(const std::string&) override {
+  std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
     if (onCreateOutput) std::exchange(onCreateOutput, nullptr)();
-    if (failCreate) return nullptr;
+    if (failCreate) {
+      lastError_ = outputReason;
+      return nullptr;
+    }
     outputCreated = true;
     image.clear();
     writes.clear();
-    return std::make_unique<Output>(*this);
+    return std::make_unique<Output>(*this, pipeOutput || path == "-");
   }
 
   // What the writer did: the output started; the image committed, which
@@ -105,6 +130,8 @@ class FakeFileSystem : public FileSystem {
   std::vector<Write> writes;
 
  private:
+  // Per thread, as a host keeps errno: a helper may read the same fake.
+  static inline thread_local std::string lastError_;
   static std::string trimmed(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -118,7 +145,9 @@ class FakeFileSystem : public FileSystem {
   };
   class Input : public InputFile {
    public:
-    Input(std::string content, std::uint64_t failAfter) : content_(std::move(content)), failAfter_(failAfter) {}
+    Input(std::string content, std::uint64_t failAfter, std::string reason)
+        : content_(std::move(content)), failAfter_(failAfter), reason_(std::move(reason)) {}
+    std::string lastError() const override { return reason_; }
     long long read(std::uint8_t* buffer, std::size_t size) override {
       if (position_ >= failAfter_) return -1;
       const std::size_t count = take(size);
@@ -138,13 +167,18 @@ class FakeFileSystem : public FileSystem {
 
     std::string content_;
     std::uint64_t failAfter_;
+    std::string reason_;
     std::uint64_t position_ = 0;
   };
 
   class Output : public OutputFile {
    public:
-    explicit Output(FakeFileSystem& fs) : fs_(fs) {}
+    Output(FakeFileSystem& fs, bool inOrder) : fs_(fs), inOrder_(inOrder) {}
+    bool inOrder() const override { return inOrder_; }
+    std::string lastError() const override { return fs_.outputReason; }
+    // An output written in order only ever stands at its end.
     bool seek(std::uint64_t offset) override {
+      if (inOrder_ && offset != fs_.image.size()) return false;
       position_ = offset;
       return fs_.failSeekTo != offset;
     }
@@ -156,6 +190,7 @@ class FakeFileSystem : public FileSystem {
     }
     std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
       auto& source = dynamic_cast<Input&>(in);
+      if (inOrder_ && offset != fs_.image.size()) return 0;
       const std::size_t count = source.take(std::min(length, fs_.copyAtMost));
       position_ = offset;
       store(reinterpret_cast<const std::uint8_t*>(source.content_.data() + source.position_), count);
@@ -174,6 +209,7 @@ class FakeFileSystem : public FileSystem {
     }
 
     FakeFileSystem& fs_;
+    bool inOrder_;
     std::uint64_t position_ = 0;
   };
 

@@ -23,6 +23,9 @@ struct FileInfo {
   std::uint64_t size = 0;    // bytes; meaningful for regular files
   std::uint64_t device = 0;  // with inode, tells one directory from another
   std::uint64_t inode = 0;
+  // Missing, Unreadable and Other: why, in the host's words ("Permission
+  // denied", "it is a FIFO"); empty otherwise.
+  std::string reason;
 };
 
 // A source file opened for reading from its start.
@@ -33,6 +36,8 @@ class InputFile {
   virtual long long read(std::uint8_t* buffer, std::size_t size) = 0;
   // Moves the read position to an absolute byte offset; false on failure.
   virtual bool seek(std::uint64_t offset) = 0;
+  // Why the last call that failed did, in the host's words.
+  virtual std::string lastError() const { return {}; }
 };
 
 // Reads until size bytes are in or the input ends: the count read, less than
@@ -51,9 +56,13 @@ inline long long readFully(InputFile& in, std::uint8_t* buffer, std::size_t size
 // The image being written. Until it is committed it stands apart from the
 // output path (a temporary file beside it), so an existing output is replaced
 // only by a complete image; destroying it uncommitted throws the bytes away.
+// An output that cannot seek (standard output, a pipe) takes its bytes in
+// order: a seek or a write anywhere but at its end fails.
 class OutputFile {
  public:
   virtual ~OutputFile() = default;
+  // Whether the image must be written in order, from block 0 to the last.
+  virtual bool inOrder() const { return false; }
   // Moves the write position to an absolute byte offset; false on failure.
   virtual bool seek(std::uint64_t offset) = 0;
   // Writes size bytes at the write position; returns the count written, -1 on error.
@@ -77,6 +86,9 @@ class OutputFile {
   // Closes the image and puts it at the output path; false when the close or
   // the rename fails, and the output path is then left as it was.
   virtual bool commit() = 0;
+  // Why the last call that failed did, in the host's words ("No space left
+  // on device"); a short write the host gave no reason for says so.
+  virtual std::string lastError() const { return {}; }
 };
 
 // The host file services the scanner and the writer use. The POSIX class is
@@ -96,9 +108,14 @@ class FileSystem {
   // Starts the image for an output path: a new temporary file, created
   // exclusively beside the output (beside the target of a symbolic link),
   // which commit() renames over it; an existing device or FIFO is written in
-  // place. Null when it cannot be created (a missing or read-only folder, an
-  // output that is a directory, an empty path).
+  // place, and "-" is standard output. A new output gets the permission bits
+  // 0666 less the umask, a replaced one keeps its own. Null when it cannot
+  // be created (a missing or read-only folder, an output that is a
+  // directory, an empty path).
   virtual std::unique_ptr<OutputFile> createOutput(const std::string& path) = 0;
+  // Why the last call of listDirectory, openInput or createOutput that
+  // failed did, in the host's words ("No such file or directory").
+  virtual std::string lastError() const { return {}; }
 };
 
 }  // namespace vornel

@@ -20,6 +20,12 @@
 
 namespace vornel {
 
+std::string hostErrorText(int error) {
+  char buffer[256];
+  // The GNU strerror_r, which may return a text of its own instead of the buffer.
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
+
 namespace {
 
 class PosixInputFile : public InputFile {
@@ -31,14 +37,19 @@ class PosixInputFile : public InputFile {
     do {
       got = ::read(fd_.get(), buffer, size);
     } while (got < 0 && errno == EINTR);
+    if (got < 0) error_ = errno;
     return got;
   }
   bool seek(std::uint64_t offset) override {
-    return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+    if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset)) return true;
+    error_ = errno;
+    return false;
   }
+  std::string lastError() const override { return hostErrorText(error_); }
 
  private:
   Descriptor fd_;
+  int error_ = 0;
 };
 
 // The temporary image file that an interrupting signal must not leave
@@ -91,23 +102,33 @@ void registerTemp(const std::string& path) {
 
 class PosixOutputFile : public OutputFile {
  public:
-  // An empty tempPath writes the output in place (a device or a FIFO).
-  PosixOutputFile(int fd, std::string tempPath, std::string finalPath)
-      : fd_(fd), tempPath_(std::move(tempPath)), finalPath_(std::move(finalPath)) {}
+  // An empty tempPath writes the output in place (a device, a FIFO, standard
+  // output); one that cannot seek is written in order.
+  PosixOutputFile(int fd, std::string tempPath, std::string finalPath, bool inOrder = false)
+      : fd_(fd), tempPath_(std::move(tempPath)), finalPath_(std::move(finalPath)), inOrder_(inOrder) {}
   ~PosixOutputFile() override { discardTemp(); }
+  bool inOrder() const override { return inOrder_; }
   // Only a failure the host reports counts: a device such as /dev/null
-  // accepts the seek and reports position 0.
-  bool seek(std::uint64_t offset) override { return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) >= 0; }
+  // accepts the seek and reports position 0. An output written in order
+  // only ever stands at its end.
+  bool seek(std::uint64_t offset) override {
+    if (inOrder_) return offset == position_ || failed(ESPIPE);
+    return ::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) >= 0 || failed(errno);
+  }
   long long write(const std::uint8_t* data, std::size_t size) override {
     ssize_t put;
     do {
       put = ::write(fd_.get(), data, size);
     } while (put < 0 && errno == EINTR);
+    if (put < 0) failed(errno);
+    if (put > 0) position_ += static_cast<std::uint64_t>(put);
     return put;
   }
   // One positioned, vectored write per IOV_MAX blocks instead of a seek and
-  // a write per block; a short write goes on where it stopped.
+  // a write per block (a plain vectored write at the end of an output
+  // written in order); a short write goes on where it stopped.
   bool writeBlocks(std::uint64_t offset, std::span<const std::uint8_t* const> blocks, std::size_t blockSize) override {
+    if (inOrder_ && offset != position_) return failed(ESPIPE);
     std::vector<iovec>& vector = vector_;
     vector.resize(std::min<std::size_t>(blocks.size(), IOV_MAX));
     std::size_t next = 0;     // the first block not yet written whole
@@ -120,10 +141,14 @@ class PosixOutputFile : public OutputFile {
       }
       vector[0].iov_base = static_cast<std::uint8_t*>(vector[0].iov_base) + written;
       vector[0].iov_len -= written;
-      const ssize_t put = ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
+      const ssize_t put =
+          inOrder_ ? ::writev(fd_.get(), vector.data(), static_cast<int>(count))
+                   : ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
       if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) return false;
+      if (put < 0) return failed(errno);
+      if (put == 0) return failed(ENOSPC);  // the host took nothing and gave no reason
       offset += static_cast<std::uint64_t>(put);
+      if (inOrder_) position_ = offset;
       written += static_cast<std::size_t>(put);
       next += written / blockSize;
       written %= blockSize;
@@ -135,7 +160,7 @@ class PosixOutputFile : public OutputFile {
   // refuses at once, and the caller reads and writes instead.
   std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
     const auto* source = dynamic_cast<const PosixInputFile*>(&in);
-    if (source == nullptr) return 0;
+    if (source == nullptr || inOrder_) return 0;
     auto position = static_cast<loff_t>(offset);
     std::uint64_t copied = 0;
     while (copied < length) {
@@ -148,15 +173,20 @@ class PosixOutputFile : public OutputFile {
   }
   bool commit() override {
     // A write error that the host defers (NFS, a quota) shows only here.
-    if (::close(fd_.release()) != 0 && errno != EINTR) return false;
+    if (::close(fd_.release()) != 0 && errno != EINTR) return failed(errno);
     if (tempPath_.empty()) return true;
-    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return false;
+    if (::rename(tempPath_.c_str(), finalPath_.c_str()) != 0) return failed(errno);
     gTempSet = 0;
     tempPath_.clear();
     return true;
   }
+  std::string lastError() const override { return hostErrorText(error_); }
 
  private:
+  bool failed(int error) {
+    error_ = error;
+    return false;
+  }
   void discardTemp() {
     if (tempPath_.empty()) return;
     ::unlink(tempPath_.c_str());
@@ -167,6 +197,9 @@ class PosixOutputFile : public OutputFile {
   std::string tempPath_;
   std::string finalPath_;
   std::vector<iovec> vector_;  // kept from one write to the next
+  bool inOrder_;
+  std::uint64_t position_ = 0;  // the bytes written so far, for an output written in order
+  int error_ = 0;
 };
 
 // The path that a chain of symbolic links ends at, whether or not it exists;
@@ -204,7 +237,7 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
   const char* name = nullptr;
   const int parent = folderOf(folder, name);
   const Descriptor fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  if (fd.get() < 0) return failed(errno);
   names.clear();
   // The entries straight from the host, a buffer at a time: an error is
   // told apart from the end, which an empty read marks.
@@ -218,7 +251,7 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
       names.emplace_back(entry->d_name);
     }
   }
-  return got == 0;
+  return got == 0 || failed(errno);
 }
 
 FileInfo PosixFileSystem::stat(const std::string& path) {
@@ -231,11 +264,11 @@ FileInfo PosixFileSystem::stat(const std::string& path) {
     struct ::stat link;
     const bool isLink = ::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode);
     if (error == ELOOP || ((error == ENOENT || error == ENOTDIR) && isLink)) {
-      info.kind = FileKind::Other;  // a link that leads nowhere
-    } else if (error == ENOENT) {
-      info.kind = FileKind::Missing;
+      info.kind = FileKind::Other;
+      info.reason = error == ELOOP ? hostErrorText(error) : "it is a symbolic link that leads nowhere";
     } else {
-      info.kind = FileKind::Unreadable;
+      info.kind = error == ENOENT ? FileKind::Missing : FileKind::Unreadable;
+      info.reason = hostErrorText(error);
     }
     return info;
   }
@@ -245,6 +278,7 @@ FileInfo PosixFileSystem::stat(const std::string& path) {
     info.kind = FileKind::Directory;
   } else {
     info.kind = FileKind::Other;
+    info.reason = S_ISFIFO(st.st_mode) ? "it is a FIFO" : S_ISSOCK(st.st_mode) ? "it is a socket" : "it is a device";
   }
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.device = static_cast<std::uint64_t>(st.st_dev);
@@ -256,33 +290,45 @@ std::unique_ptr<InputFile> PosixFileSystem::openInput(const std::string& path) {
   const char* name = nullptr;
   const int folder = folderOf(path, name);
   const int fd = ::openat(folder, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return failed(errno), nullptr;
   return std::make_unique<PosixInputFile>(fd);
 }
 
+// Whether a descriptor refuses to seek: a pipe, a socket, some devices.
+bool cannotSeek(int fd) { return ::lseek(fd, 0, SEEK_CUR) < 0 && errno == ESPIPE; }
+
 std::unique_ptr<OutputFile> PosixFileSystem::createOutput(const std::string& path) {
+  // Standard output is taken as it is and always written in order: it may
+  // be a pipe, and a redirected file may stand at any offset.
+  if (path == "-") return std::make_unique<PosixOutputFile>(STDOUT_FILENO, std::string(), path, true);
   const std::string target = path.empty() ? path : followLinks(path);
-  if (target.empty()) return nullptr;
+  if (target.empty()) return failed(path.empty() ? ENOENT : ELOOP), nullptr;
   struct ::stat st;
   const bool exists = ::stat(target.c_str(), &st) == 0;
   if (exists && (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISFIFO(st.st_mode))) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    return std::make_unique<PosixOutputFile>(fd, std::string(), target);
+    if (fd < 0) return failed(errno), nullptr;
+    return std::make_unique<PosixOutputFile>(fd, std::string(), target, cannotSeek(fd));
   }
-  if (exists && !S_ISREG(st.st_mode)) return nullptr;
+  if (exists && !S_ISREG(st.st_mode)) return failed(S_ISDIR(st.st_mode) ? EISDIR : EINVAL), nullptr;
   const std::size_t slash = target.rfind('/');
   std::string temp = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".vornel-XXXXXX";
-  if (temp.size() >= sizeof gTempPath) return nullptr;
+  if (temp.size() >= sizeof gTempPath) return failed(ENAMETOOLONG), nullptr;
+  // The bits a new file would get: 0666 less the umask, which can only be
+  // read by setting it, so it is set back at once.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   InterruptsBlocked blocked;
-  // Created exclusively, read and write for the owner only.
+  // Created exclusively; read and write for the owner only until fchmod.
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return failed(errno), nullptr;
   registerTemp(temp);
   auto out = std::make_unique<PosixOutputFile>(fd, temp, target);
   // A replaced output keeps its permission bits.
-  if (exists && ::fchmod(fd, st.st_mode & 07777) != 0) return nullptr;
+  if (::fchmod(fd, exists ? st.st_mode & 07777 : 0666 & ~mask) != 0) return failed(errno), nullptr;
   return out;
 }
+
+std::string PosixFileSystem::lastError() const { return hostErrorText(error_); }
 
 }  // namespace vornel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "platform/descriptor.h"
 #include "platform/file_system.h"
 
@@ -12,8 +14,14 @@ class PosixFileSystem : public FileSystem {
   FileInfo stat(const std::string& path) override;
   std::unique_ptr<InputFile> openInput(const std::string& path) override;
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
+  std::string lastError() const override;
 
  private:
+  bool failed(int error) {
+    error_ = error;
+    return false;
+  }
+
   // The folder to look a path's last name up in, and that name: the scan and
   // the writer take the entries of one folder after another, so keeping the
   // last folder open spares the host walking the whole path for each entry.
@@ -22,6 +30,10 @@ class PosixFileSystem : public FileSystem {
 
   std::string folder_;  // ends with "/"
   Descriptor folderFd_;
+  int error_ = 0;  // of the last call that failed
 };
+
+// The host's text for an errno value.
+std::string hostErrorText(int error);
 
 }  // namespace vornel

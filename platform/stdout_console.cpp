@@ -14,7 +14,12 @@ bool isProgress(std::string_view text) {
 
 }  // namespace
 
-StdoutConsole::StdoutConsole() : flusher_(startQuietThread([this] { flushDots(); })) {}
+StdoutConsole::StdoutConsole() : flusher_(startQuietThread([this] { flushDots(); })) {
+  // Standard error may carry the progress dots too (when standard output
+  // carries the image): buffered, so that they are flushed like those of
+  // standard output; every other text is flushed at once.
+  std::setvbuf(stderr, nullptr, _IOFBF, BUFSIZ);
+}
 
 StdoutConsole::~StdoutConsole() {
   {
@@ -24,27 +29,26 @@ StdoutConsole::~StdoutConsole() {
   wake_.notify_one();
   flusher_.join();
   std::fflush(stdout);
+  std::fflush(stderr);
 }
 
-void StdoutConsole::print(std::string_view text) {
+void StdoutConsole::print(std::string_view text) { write(stdout, text); }
+
+void StdoutConsole::error(std::string_view text) { write(stderr, text); }
+
+void StdoutConsole::write(std::FILE* stream, std::string_view text) {
   std::lock_guard lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  // What went to the other stream before shows before this text.
+  std::fflush(stream == stdout ? stderr : stdout);
+  std::fwrite(text.data(), 1, text.size(), stream);
   if (!isProgress(text)) {
-    std::fflush(stdout);
+    std::fflush(stream);
     dotsPending_ = false;
   } else if (!dotsPending_) {
     dotsPending_ = true;
     deadline_ = std::chrono::steady_clock::now() + kDotDelay;
     wake_.notify_one();
   }
-}
-
-void StdoutConsole::error(std::string_view text) {
-  std::lock_guard lock(mutex_);
-  std::fflush(stdout);
-  dotsPending_ = false;
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
 }
 
 void StdoutConsole::flushDots() {
@@ -56,6 +60,7 @@ void StdoutConsole::flushDots() {
       wake_.wait_until(lock, deadline_);
     } else {
       std::fflush(stdout);
+      std::fflush(stderr);
       dotsPending_ = false;
     }
   }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <mutex>
 #include <string_view>
 #include <thread>
@@ -10,8 +11,8 @@
 
 namespace vornel {
 
-// Standard output. Status lines and messages are flushed at once, together
-// with any progress dots before them. A run of dots is flushed at most once
+// Standard output and standard error. Status lines and messages are flushed
+// at once, together with any progress dots before them, on either stream. A run of dots is flushed at most once
 // every 50 ms, by a thread that waits for the oldest unflushed dot's
 // deadline, so that a build of 100,000 files does not make 100,000 writes
 // and a dot printed before a long copy still shows within 50 ms.
@@ -29,6 +30,7 @@ class StdoutConsole : public Console {
  private:
   static constexpr std::chrono::milliseconds kDotDelay{50};
 
+  void write(std::FILE* stream, std::string_view text);
   void flushDots();
 
   std::mutex mutex_;

@@ -11,7 +11,10 @@ namespace vornel {
 
 Listing readListing(FileSystem& fs, const std::string& path, EntryOrder order) {
   Listing listing;
-  if (!fs.listDirectory(path, listing.names)) return listing;
+  if (!fs.listDirectory(path, listing.names)) {
+    listing.reason = fs.lastError();
+    return listing;
+  }
   listing.readable = true;
   // Every later order (file lists, sibling lists, ids, which placement file
   // of a name counts) follows from this one.

@@ -23,9 +23,11 @@ namespace vornel {
 enum class EntryOrder { Name, Disk };
 
 // A directory as one read gives it: its entries in the scan's order and
-// what stat says of each. Not readable when it cannot be enumerated.
+// what stat says of each. Not readable when it cannot be enumerated, and
+// then the reason says why in the host's words.
 struct Listing {
   bool readable = false;
+  std::string reason;
   std::vector<std::string> names;
   std::vector<FileInfo> infos;
 };

@@ -22,6 +22,21 @@ using NamesOnDisc = std::unordered_map<std::string, std::string>;
 
 bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Ignored placement text as a warning shows it: on one line, runs of
+// separators as one space, at most 40 bytes.
+std::string shown(std::string_view text) {
+  std::string line;
+  for (const char c : text) {
+    if (!isSeparator(c)) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line.size() > 40 ? line.substr(0, 37) + "..." : line;
+}
+
 class Scanner {
  public:
   explicit Scanner(ScanContext& context) : c_(context), ahead_(context.fs, context.helperFs, context.order) {}
@@ -35,18 +50,19 @@ class Scanner {
   }
 
  private:
-  int fail(const std::string& message) { return vornel::fail(c_.console, message); }
+  int fail(const std::string& message, const std::string& reason) { return vornel::fail(c_.console, message, reason); }
 
   int scanEntries(DirNode& dir) {
     const Listing listing = ahead_.take(dir.path);
-    if (!listing.readable) return fail("Error read directory " + dir.path + "\n");
+    if (!listing.readable) return fail("Error read directory " + dir.path + "\n", listing.reason);
     // The entries taken onto the disc so far, by their name as the disc
     // compares names.
     NamesOnDisc onDisc;
     for (std::size_t i = 0; i < listing.names.size(); ++i) {
       const std::string& name = listing.names[i];
       if (name.size() > kMaxNameLength) {
-        return fail("Name of file(directory) " + name + " exceed max name length.\n");
+        return fail("Name of file(directory) " + name + " exceed max name length.\n",
+                    "the name has " + std::to_string(name.size()) + " bytes; a name on the disc has at most 32");
       }
       if (name == "." || name == "..") continue;
       const std::string path = dir.path + name;
@@ -57,15 +73,21 @@ class Scanner {
           result = scanSubdirectory(dir, name, path, info, onDisc);
           break;
         case FileKind::Regular:
-          if (info.size > kMaxFileSize) return fail("Error file " + path + " is 4 GiB or larger.\n");
-          if (isOutput(info)) return fail("Error file " + path + " is the output file.\n");
+          if (info.size > kMaxFileSize) {
+            return fail("Error file " + path + " is 4 GiB or larger.\n",
+                        "it has " + std::to_string(info.size) + " bytes; a file on the disc has at most 4294967295");
+          }
+          if (isOutput(info)) {
+            warn(c_.console, "left out " + path + ", which is the output file");
+            break;
+          }
           result = addFile(dir, name, info.size, onDisc);
           break;
         case FileKind::Other:
-          return fail("Error file " + path + " is not a regular file or directory.\n");
+          return fail("Error file " + path + " is not a regular file or directory.\n", info.reason);
         case FileKind::Missing:
         case FileKind::Unreadable:
-          return fail("Error read file " + path + "\n");
+          return fail("Error read file " + path + "\n", info.reason);
       }
       if (result != 0) return -1;
     }
@@ -81,15 +103,17 @@ class Scanner {
   int takeName(NamesOnDisc& onDisc, const DirNode& dir, const std::string& name) {
     const auto [earlier, fresh] = onDisc.try_emplace(foldName(name), name);
     if (fresh) return 0;
-    return fail("Error file " + dir.path + name + " has the same name as " + dir.path + earlier->second +
-                " on the disc.\n");
+    return fail(
+        "Error file " + dir.path + name + " has the same name as " + dir.path + earlier->second + " on the disc.\n",
+        "the disc does not tell upper from lower case in names, so it could reach only one of them");
   }
 
   int scanSubdirectory(DirNode& dir, const std::string& name, const std::string& path, const FileInfo& info,
                        NamesOnDisc& onDisc) {
     const DirectoryId id{info.device, info.inode};
     if (std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end()) {
-      return fail("Error directory " + path + "/ loops back to a parent directory.\n");
+      return fail("Error directory " + path + "/ loops back to a parent directory.\n",
+                  "it is the same directory as one that contains it");
     }
     if (takeName(onDisc, dir, name) != 0) return -1;
     DirNode& child = appendChild(dir, newDirNode(c_.ids, c_.dirAvatars));
@@ -138,24 +162,34 @@ int parsePlacementFile(PlacementRecord& record, ScanContext& context) {
   const std::string path = record.parent->path + record.name;
   // A file the user pinned to fixed blocks must never end up elsewhere.
   auto file = context.fs.openInput(path);
-  if (!file) return fail(context.console, "Error read file " + path + "\n");
+  if (!file) return fail(context.console, "Error read file " + path + "\n", context.fs.lastError());
   std::string text(kPlacementFileLimit, '\0');
   const long long filled = readFully(*file, reinterpret_cast<std::uint8_t*>(text.data()), text.size());
-  if (filled < 0) return fail(context.console, "Error read file " + path + "\n");
+  if (filled < 0) return fail(context.console, "Error read file " + path + "\n", file->lastError());
   if (filled == 0) return 1;
   text.resize(static_cast<std::size_t>(filled));
-  parsePlacementText(text, record);
+  const UnreadText unread = parsePlacementText(text, record);
+  if (!unread.text.empty()) {
+    warn(context.console, path + ": ignored \"" + shown(unread.text) + "\"" +
+                              (unread.pastEighth ? ": a placement file holds at most 8 numbers"
+                                                 : ": reading stops at the first word that is not a number"));
+  }
   return 0;
 }
 
-void parsePlacementText(std::string_view text, PlacementRecord& record) {
+UnreadText parsePlacementText(std::string_view text, PlacementRecord& record) {
   // The text ends at its first zero byte, as a C string would.
   text = text.substr(0, text.find('\0'));
   int count = 0;
   std::size_t pos = 0;
-  while (count < 8) {
+  UnreadText unread;
+  while (true) {
     while (pos < text.size() && isSeparator(text[pos])) ++pos;
     if (pos == text.size()) break;
+    if (count == 8) {
+      unread = {text.substr(pos), true};
+      break;
+    }
     std::int64_t value = 0;
     bool digits = true;
     const std::size_t start = pos;
@@ -167,12 +201,16 @@ void parsePlacementText(std::string_view text, PlacementRecord& record) {
       }
       value = std::min(value * 10 + (c - '0'), kSaturated);
     }
-    if (!digits) break;
+    if (!digits) {
+      unread = {text.substr(start)};
+      break;
+    }
     record.avatars[count % 4] = value;
     record.written[count % 4] = value > kLargestPosition ? std::string(text.substr(start, pos - start)) : std::string();
     ++count;
   }
   record.lastAvatar = (count + 3) % 4;
+  return unread;
 }
 
 }  // namespace vornel

@@ -19,8 +19,9 @@ struct ScanContext {
   IdCounter& ids;
   PlacementList& placements;
   int dirAvatars;
-  // The output file when it exists before the build: it must not be read
-  // back into the image that overwrites it.
+  // The output file when it exists before the build: it is left out of the
+  // tree, with a warning, so that a second build into the tree gives the
+  // image the first one gave.
   FileInfo output = {};
   EntryOrder order = EntryOrder::Name;
   // A second view of the same file system for a thread that reads
@@ -44,6 +45,12 @@ int parsePlacementFile(PlacementRecord& record, ScanContext& context);
 // The parsing itself: tokens separated by spaces, tabs, carriage returns and
 // line feeds; at most 8 numbers, the n-th into slot n mod 4; the first token
 // that is not all digits ends the reading; lastAvatar = (n - 1) mod 4.
-void parsePlacementText(std::string_view text, PlacementRecord& record);
+// Returns the text left unread, from the token where reading stopped to the
+// end of the text: empty when all was read.
+struct UnreadText {
+  std::string_view text;
+  bool pastEighth = false;  // reading stopped after eight numbers, not at a word
+};
+UnreadText parsePlacementText(std::string_view text, PlacementRecord& record);
 
 }  // namespace vornel

@@ -19,7 +19,9 @@ constexpr std::size_t kCopyBlocks = 128;
 constexpr std::size_t kFillerRun = 1024;
 
 // A full disk, a quota or a broken pipe must never end a build without a reason.
-int writeFailed(Console& console) { return fail(console, "Error write to output file.\n"); }
+int writeFailed(WriteContext& context) {
+  return fail(context.console, "Error write to output file.\n", context.out.lastError());
+}
 
 // Writes count consecutive blocks of a buffer from the given block on.
 bool writeBuffer(OutputFile& out, std::uint64_t block, const std::uint8_t* data, std::size_t count) {
@@ -35,7 +37,7 @@ bool writeBuffer(OutputFile& out, std::uint64_t block, const std::uint8_t* data,
 // a read error or a size that differs from the scanned one fails.
 int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, bool fromStart, std::int64_t avatar,
                WriteContext& context) {
-  const auto readFailed = [&] { return fail(context.console, "Error read file " + path + "\n"); };
+  const auto readFailed = [&] { return fail(context.console, "Error read file " + path + "\n", in.lastError()); };
   // A file just opened reads from its start; a later copy goes back to it.
   if (!fromStart && !in.seek(0)) return readFailed();
   const auto first = static_cast<std::uint64_t>(avatar);
@@ -59,7 +61,7 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, b
     // The rest of the last block keeps the filler pattern in its block phase.
     const std::size_t inBlock = filled % kBlockSize;
     if (inBlock != 0) std::memcpy(buffer + filled, fillerBlock().data() + inBlock, kBlockSize - inBlock);
-    if (!writeBuffer(context.out, first + total / kBlockSize, buffer, blocks)) return writeFailed(context.console);
+    if (!writeBuffer(context.out, first + total / kBlockSize, buffer, blocks)) return writeFailed(context);
     total += filled;
   }
   // All reserved blocks are written: a file that grew holds one more byte.
@@ -69,16 +71,20 @@ int copyAvatar(const FileRecord& file, const std::string& path, InputFile& in, b
     if (got < 0) return readFailed();
     total += static_cast<std::uint64_t>(got);
   }
-  if (total != file.byteSize) return fail(context.console, "Error file " + path + " changed size during the build.\n");
+  if (total != file.byteSize) {
+    const FileInfo now = context.fs.stat(path);
+    std::string reason = "it had " + std::to_string(file.byteSize) + " bytes when the tree was read";
+    if (now.kind == FileKind::Regular) reason += " and has " + std::to_string(now.size) + " now";
+    return fail(context.console, "Error file " + path + " changed size during the build.\n", reason);
+  }
   return 0;
 }
 
-// The free blocks up to the highest used one get the filler block, in runs
-// of consecutive blocks.
-int writeFiller(const FreeBlocksPool& pool, WriteContext& context) {
+// The free blocks from `begin` up to `end` get the filler block, in runs of
+// consecutive blocks.
+int writeFiller(const FreeBlocksPool& pool, std::int64_t begin, std::int64_t end, WriteContext& context) {
   const std::vector<const std::uint8_t*> run(kFillerRun, fillerBlock().data());
-  const std::int64_t end = std::int64_t{pool.highestUsedBlock()} + 1;
-  for (std::int64_t b = 0; b < end;) {
+  for (std::int64_t b = begin; b < end;) {
     if (!pool.isFree(b)) {
       ++b;
       continue;
@@ -87,7 +93,7 @@ int writeFiller(const FreeBlocksPool& pool, WriteContext& context) {
     while (b + length < end && length < static_cast<std::int64_t>(kFillerRun) && pool.isFree(b + length)) ++length;
     const auto count = static_cast<std::size_t>(length);
     if (!context.out.writeBlocks(static_cast<std::uint64_t>(b) * kBlockSize, std::span(run.data(), count), kBlockSize)) {
-      return writeFailed(context.console);
+      return writeFailed(context);
     }
     b += length;
   }
@@ -120,7 +126,7 @@ class ChainBatch {
     } else {
       for (const Copy& copy : copies_) {
         if (copy.avatar == 0) context_.console.print(".");
-        if (!writeCopy(copy)) return writeFailed(context_.console);
+        if (!writeCopy(copy)) return writeFailed(context_);
       }
     }
     copies_.clear();
@@ -168,14 +174,115 @@ class ChainBatch {
   std::vector<const std::uint8_t*> run_;
 };
 
+int writeLabelCopy(std::int64_t block, const std::uint8_t* labelBlock, WriteContext& context) {
+  const std::uint8_t* const blocks[] = {labelBlock};
+  if (!context.out.writeBlocks(static_cast<std::uint64_t>(block) * kBlockSize, blocks, kBlockSize)) {
+    return writeFailed(context);
+  }
+  return 0;
+}
+
+// Opens a source file for copying; null after its message.
+std::unique_ptr<InputFile> openSource(const std::string& path, WriteContext& context) {
+  auto in = context.fs.openInput(path);
+  if (!in) fail(context.console, "Error open file " + path + "\n", context.fs.lastError());
+  return in;
+}
+
+// One run of the image in block order: a directory chain or a file's
+// contents at one avatar, or a copy of the label.
+struct Run {
+  std::int64_t first;
+  std::int64_t blocks;
+  const DirNode* dir = nullptr;      // a chain when set
+  const FileRecord* file = nullptr;  // else a file's contents when set, else the label
+  std::int64_t avatar = 0;
+  bool firstOfRecord = false;  // the record's lowest copy, where its dot is printed
+};
+
+// The runs of every directory and every file that owns blocks, and the
+// label's, sorted by block. A file's copies may stand in any order.
+std::vector<Run> runsInBlockOrder(DirNode& root) {
+  std::vector<Run> runs;
+  for (const std::int32_t block : kLabelBlocks) runs.push_back({block, 1});
+  siblingFirstWalk(root, [&](DirNode& dir) {
+    for (int j = 0; j <= dir.lastAvatar; ++j)
+      runs.push_back({dir.avatars[j], dir.blockCount(), &dir, nullptr, 0, j == 0});
+    for (const auto& file : dir.files) {
+      if (file->blockCount == 0) continue;
+      const auto lowest = std::min_element(file->avatars.begin(), file->avatars.begin() + file->lastAvatar + 1);
+      for (int i = 0; i <= file->lastAvatar; ++i) {
+        const std::int64_t avatar = file->avatars[i];
+        runs.push_back({avatar, file->blockCount, nullptr, file.get(), avatar, &file->avatars[i] == &*lowest});
+      }
+    }
+    return 0;
+  });
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.first < b.first; });
+  return runs;
+}
+
+// The image for an output that cannot seek: one pass from block 0 to the
+// highest used block, every run written when its first block comes, the
+// filler in the free blocks between. A directory's or a file's dot comes
+// with its lowest copy; files that own no block are opened and checked, with
+// their dots, before any byte goes out. Each copy of a file reads the file
+// again from its start, with the checks of the positioned writer. Beyond
+// the layout, only the copy buffer is held.
+int writeInBlockOrder(DirNode& root, const FreeBlocksPool& pool, const std::uint8_t* labelBlock,
+                      WriteContext& context) {
+  const int emptyChecked = preOrderWalk(root, [&](DirNode& dir) {
+    for (const auto& file : dir.files) {
+      if (file->blockCount != 0) continue;
+      context.console.print(".");
+      const std::string path = dir.path + file->name;
+      auto in = openSource(path, context);
+      if (!in || copyAvatar(*file, path, *in, true, -1, context) != 0) return -1;
+    }
+    return 0;
+  });
+  if (emptyChecked != 0) return -1;
+  std::int64_t next = 0;  // the first block not yet written
+  std::vector<const std::uint8_t*> chain;
+  for (const Run& run : runsInBlockOrder(root)) {
+    if (writeFiller(pool, next, run.first, context) != 0) return -1;
+    if (run.firstOfRecord) context.console.print(".");
+    if (run.dir != nullptr) {
+      chain.clear();
+      for (const auto& block : run.dir->blocks) chain.push_back(block->data.data());
+      if (!context.out.writeBlocks(static_cast<std::uint64_t>(run.first) * kBlockSize, chain, kBlockSize)) {
+        return writeFailed(context);
+      }
+    } else if (run.file != nullptr) {
+      const std::string path = run.file->parent->path + run.file->name;
+      auto in = openSource(path, context);
+      if (!in || copyAvatar(*run.file, path, *in, true, run.avatar, context) != 0) return -1;
+    } else if (writeLabelCopy(run.first, labelBlock, context) != 0) {
+      return -1;
+    }
+    next = run.first + run.blocks;
+  }
+  return 0;
+}
+
+// The image at its positions: the tree pass, the filler pass, the label pass.
+int writePositioned(DirNode& root, const FreeBlocksPool& pool, const std::uint8_t* labelBlock, WriteContext& context) {
+  if (writeDirectories(root, context) != 0) return -1;
+  if (writeFiller(pool, 0, std::int64_t{pool.highestUsedBlock()} + 1, context) != 0) return -1;
+  for (const std::int32_t block : kLabelBlocks) {
+    if (writeLabelCopy(block, labelBlock, context) != 0) return -1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int writeFileContents(const DirNode& dir, WriteContext& context) {
   for (const auto& file : dir.files) {
     context.console.print(".");
     const std::string path = dir.path + file->name;
-    auto in = context.fs.openInput(path);
-    if (!in) return fail(context.console, "Error open file " + path + "\n");
+    auto in = openSource(path, context);
+    if (!in) return -1;
     for (int i = 0; i <= file->lastAvatar; ++i) {
       if (copyAvatar(*file, path, *in, i == 0, file->avatars[i], context) != 0) return -1;
     }
@@ -200,21 +307,16 @@ int writeDirectories(DirNode& node, WriteContext& context) {
 int writeImage(const std::string& outputPath, DirNode& root, const FreeBlocksPool& pool, const DiscLabel& label,
                FileSystem& fs, Console& console) {
   auto out = fs.createOutput(outputPath);
-  if (!out) return fail(console, "Error create output file " + outputPath + "\n");
+  if (!out) return fail(console, "Error create output file " + outputPath + "\n", fs.lastError());
   WriteContext context{fs, console, *out, std::vector<std::uint8_t>(kCopyBlocks * kBlockSize)};
-  if (writeDirectories(root, context) != 0) return -1;
-  if (writeFiller(pool, context) != 0) return -1;
   std::array<std::uint8_t, kBlockSize> labelBlock = fillerBlock();
   std::memcpy(labelBlock.data(), label.bytes.data(), label.bytes.size());
-  const std::uint8_t* const labelBlocks[] = {labelBlock.data()};
-  for (const std::int32_t block : kLabelBlocks) {
-    if (!out->writeBlocks(static_cast<std::uint64_t>(block) * kBlockSize, labelBlocks, kBlockSize)) {
-      return writeFailed(console);
-    }
-  }
+  const int written = out->inOrder() ? writeInBlockOrder(root, pool, labelBlock.data(), context)
+                                     : writePositioned(root, pool, labelBlock.data(), context);
+  if (written != 0) return -1;
   // Only a complete image replaces the output; every failure before this
   // point leaves the output path as it was.
-  if (!out->commit()) return writeFailed(console);
+  if (!out->commit()) return writeFailed(context);
   console.print("Done.\n");
   return 0;
 }

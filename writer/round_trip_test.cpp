@@ -1,6 +1,6 @@
 // Whole builds read back with the image reader: generated trees check out,
 // match their source and do not depend on the host's order, on how the host
-// copies or on directories read ahead; the real file system gives the image
+// copies, on directories read ahead or on an output written in block order; the real file system gives the image
 // the in-memory one gives.
 
 #include <gtest/gtest.h>
@@ -62,7 +62,7 @@ void add(FakeFileSystem& fs, const std::vector<Entry>& entries, bool reverse) {
   }
 }
 
-TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderCopiesAndReadAhead) {
+TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderCopiesReadAheadAndOutput) {
   for (unsigned seed = 1; seed <= 8; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     const std::vector<Entry> entries = generate(seed);
@@ -74,8 +74,12 @@ TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderCopiesAndReadAhea
     reverse.copyAtMost = std::array<std::uint64_t, 4>{1, 1000, 4096, 1 << 30}[seed % 4];
     const BuildRun a = buildInMemory(forward, options);
     const BuildRun b = buildInMemory(reverse, options, &reverse);
+    std::vector<std::string> toStdout = options;
+    toStdout.insert(toStdout.end(), {"-out", "-"});
+    const BuildRun c = buildInMemory(forward, toStdout);  // in block order, its text on standard error
     ASSERT_EQ(a.status, 0) << a.text;
     EXPECT_TRUE(b.status == 0 && b.text == a.text && b.image == a.image);
+    EXPECT_TRUE(c.status == 0 && c.text.empty() && c.errors == a.text && c.image == a.image);
     MemoryImageFile file(a.image);
     const ImageTree tree = readImage(file, true);
     EXPECT_EQ(compareWithTree(forward, "src", tree, file), std::vector<std::string>{});
