@@ -72,7 +72,7 @@ int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console,
   // Running out of memory anywhere, the command line included, ends the
   // run with one message.
   try {
-    const CommandLine commandLine = parseOptions(argc, argv, console);
+    const CommandLine commandLine = parseOptions(argc, argv, console, fs.separator());
     switch (commandLine.action) {
       case CommandLine::Action::Help:
       case CommandLine::Action::Version:

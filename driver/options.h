@@ -8,7 +8,7 @@
 namespace vornel {
 
 struct BuildOptions {
-  std::string sourceDir;  // always ends with "/"
+  std::string sourceDir;  // always ends with the host's separator
   std::string outputPath;
   std::string volumeLabel = "CD_ROM";
   int dirAvatars = 3;
@@ -33,8 +33,9 @@ struct CommandLine {
 };
 
 // Reads the command line in order. Prints the message and usage text of a
-// bad command line, or the usage text for a help option; never exits.
-CommandLine parseOptions(int argc, const char* const* argv, Console& console);
+// bad command line, or the usage text for a help option; never exits. The
+// source directory gets the separator appended when it does not end with it.
+CommandLine parseOptions(int argc, const char* const* argv, Console& console, char separator = '/');
 void printUsage(Console& console);
 
 }  // namespace vornel
