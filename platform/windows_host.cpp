@@ -1,8 +1,10 @@
+// windows.h comes first: shellapi.h needs its definitions.
+#include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 #include <malloc.h>
 #include <shellapi.h>
-#include <windows.h>
 
 #include <cstdint>
 #include <cstdio>

@@ -107,8 +107,11 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   const char* argv[] = {"vornel", "-in", src.c_str(), "-out", out.c_str()};
   StringConsole console;
   const int status = runMain(5, argv, *host, console, helper.get());
-  std::ifstream image(out, std::ios::binary);
-  const std::string written{std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>()};
+  std::string written;
+  {
+    std::ifstream image(out, std::ios::binary);  // closed before the folder goes, as Windows requires
+    written.assign(std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>());
+  }
   std::filesystem::remove_all(dir);
   const BuildRun inMemory = buildInMemory(fake);
   ASSERT_EQ(status, 0) << console.text();
