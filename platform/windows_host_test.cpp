@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "platform/host.h"
-#include "platform/memory_chunks.h"
 #include "platform/windows_file_system.h"
 #include "platform/windows_text.h"
 
@@ -183,19 +182,6 @@ TEST(WindowsHostTest, RefusesNamesWindowsCannotHold) {
   EXPECT_FALSE(image->readAt(1, read, 3) || image->readAt(UINT64_MAX, read, 2));
   EXPECT_TRUE(imageHost->openImage(dir.utf8 + "none", error) == nullptr &&
               imageHost->openImage(dir.utf8 + "out", error) == nullptr);
-}
-
-TEST(WindowsHostTest, MemoryChunksAndPageBuffersAreAligned) {
-  std::vector<char*> chunks;
-  for (int i = 0; i < 3; ++i) {
-    chunks.push_back(static_cast<char*>(allocateMemoryChunk()));
-    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(chunks.back()) % kMemoryChunkSize, 0u);
-    std::memset(chunks.back(), 'a' + i, kMemoryChunkSize);
-  }
-  EXPECT_TRUE(chunks[0][0] == 'a' && chunks[2][kMemoryChunkSize - 1] == 'c');
-  void* page = allocatePageAligned(8 * kPageSize);
-  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(page) % kPageSize, 0u);
-  freePageAligned(page);
 }
 
 }  // namespace
