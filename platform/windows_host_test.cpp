@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -148,6 +149,41 @@ TEST(WindowsHostTest, CommitsOverTheOutputAndRetriesWhileItIsHeld) {
     EXPECT_TRUE(image && image->writeBlocks(675837952, blocks, 2) && image->commit()) << device;
   }
   EXPECT_EQ(entries(dir.path), settled);
+}
+
+// Ctrl+Break while an image is written: the old output stays and the
+// temporary file goes. The child is this test program run again, which
+// writes an image until the event ends it.
+TEST(WindowsHostTest, CtrlBreakRemovesTheTemporaryImage) {
+  if (const char* out = std::getenv("VORNEL_CTRL_BREAK_OUTPUT")) {
+    auto image = WindowsFileSystem().createOutput(out);
+    const std::uint8_t bytes[2] = {1, 2};
+    for (std::uint64_t at = 0;; at += 2) image->write(bytes, 2);
+  }
+  TempFolder dir;
+  std::ofstream(dir.path / "out.iso") << "previous image";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=WindowsHostTest.CtrlBreak*";
+  SetEnvironmentVariableW(L"VORNEL_CTRL_BREAK_OUTPUT", wide(dir.utf8 + "out.iso").c_str());
+  AllocConsole();  // for the child to share: a test run may have none
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP,
+                                      nullptr, nullptr, &startup, &child);
+  SetEnvironmentVariableW(L"VORNEL_CTRL_BREAK_OUTPUT", nullptr);
+  ASSERT_TRUE(started);
+  while (entries(dir.path) == 1 && WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+  }
+  const bool sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId);
+  if (!sent || WaitForSingleObject(child.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  if (!sent) GTEST_SKIP() << "no console to send Ctrl+Break on";
+  EXPECT_EQ(fs::file_size(dir.path / "out.iso"), 14u);
+  EXPECT_EQ(entries(dir.path), 1u);
 }
 
 // The names a Windows folder cannot hold as they are.
