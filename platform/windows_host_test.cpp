@@ -54,7 +54,8 @@ TEST(WindowsHostTest, ListsStatsAndReadsNamesAsUtf8) {
   ASSERT_TRUE(host.listDirectory(dir.utf8, listed));
   std::sort(listed.begin(), listed.end());
   EXPECT_EQ(listed, (std::vector<std::string>{"caf\xC3\xA9", "plain.bin", "sub", "\xE6\x97\xA5\xE6\x9C\xAC"}));
-  EXPECT_FALSE(host.listDirectory(dir.utf8 + "nothing\\", listed) || host.listDirectory(dir.utf8 + "plain.bin\\", listed));
+  EXPECT_FALSE(host.listDirectory(dir.utf8 + "nothing\\", listed) ||
+               host.listDirectory(dir.utf8 + "plain.bin\\", listed));
   ASSERT_TRUE(host.listDirectory(dir.utf8 + "sub\\", listed));
   EXPECT_TRUE(listed.empty());
 

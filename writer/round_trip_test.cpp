@@ -96,7 +96,8 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   entries.push_back({"src/big.bin", big});
   FakeFileSystem fake;
   add(fake, entries, false);
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("vornel-round-trip-" + std::to_string(std::random_device()()));
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vornel-round-trip-" + std::to_string(std::random_device()()));
   ASSERT_TRUE(std::filesystem::create_directory(dir));
   for (const Entry& e : entries) {
     e.content ? void(std::ofstream(dir / e.path, std::ios::binary) << *e.content)
