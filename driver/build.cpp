@@ -121,7 +121,7 @@ int runMain(int argc, const char* const* argv, FileSystem& fs, Console& console,
     // The banner comes first, but whether and where it shows is known only
     // once the command line is read.
     HeldConsole parsed;
-    const CommandLine commandLine = parseOptions(argc, argv, parsed);
+    const CommandLine commandLine = parseOptions(argc, argv, parsed, fs.separator());
     const BuildOptions& options = commandLine.options;
     RoutedConsole routed(console, options.quiet, options.outputPath == "-");
     if (commandLine.action == CommandLine::Action::Version) {

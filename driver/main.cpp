@@ -1,10 +1,11 @@
 #include "driver/build.h"
-#include "platform/posix_file_system.h"
+#include "platform/host.h"
 #include "platform/stdout_console.h"
 
 int main(int argc, char** argv) {
-  vornel::PosixFileSystem fs;
-  vornel::PosixFileSystem helperFs;  // the same files, with its own open folder, for reading ahead
+  const auto commandLine = vornel::startHost(argc, argv);
+  const auto fs = vornel::newHostFileSystem();
+  const auto helperFs = vornel::newHostFileSystem();  // the same files, with its own open folder, for reading ahead
   vornel::StdoutConsole console;
-  return vornel::runMain(argc, argv, fs, console, &helperFs);
+  return vornel::runMain(commandLine->argc(), commandLine->argv(), *fs, console, helperFs.get());
 }

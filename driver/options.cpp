@@ -38,7 +38,7 @@ void printUsage(Console& console) {
   console.printAlways("\t\t-order <name|disk> directory entry order\n");
 }
 
-CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
+CommandLine parseOptions(int argc, const char* const* argv, Console& console, char separator) {
   CommandLine result;
   BuildOptions& options = result.options;
   // A bad command line: its message (none when the usage text is the
@@ -88,9 +88,9 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console) {
     const std::string quoted = "\"" + value + "\"";
     if (option == "-in") {
       // An empty value counts as none (it replaces nothing), so that an unset
-      // variable in a build script never makes the tool scan the host from "/".
+      // variable in a build script never makes the tool scan the host from its root.
       if (value.empty()) continue;
-      options.sourceDir = value.back() == '/' ? value : value + '/';
+      options.sourceDir = value.back() == separator ? value : value + separator;
       haveSource = true;
     } else if (option == "-out") {
       options.outputPath = value;

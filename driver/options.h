@@ -8,7 +8,7 @@
 namespace vornel {
 
 struct BuildOptions {
-  std::string sourceDir;  // always ends with "/"
+  std::string sourceDir;  // always ends with the host's separator
   std::string outputPath;
   std::string volumeLabel = "CD_ROM";
   int dirAvatars = 3;
@@ -37,8 +37,9 @@ struct CommandLine {
 // Reads the command line in order. Prints the message, its reason and the
 // usage text of a bad command line, or the usage text for a help option, and
 // warns of arguments that are no option; never exits. The options hold what
-// was read up to where the parse ended, whatever the action.
-CommandLine parseOptions(int argc, const char* const* argv, Console& console);
+// was read up to where the parse ended, whatever the action. The source
+// directory gets the separator appended when it does not end with it.
+CommandLine parseOptions(int argc, const char* const* argv, Console& console, char separator = '/');
 void printUsage(Console& console);
 
 }  // namespace vornel

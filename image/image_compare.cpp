@@ -46,7 +46,7 @@ class Comparer {
     }
     std::map<std::string, FileInfo> onDisk;
     for (const std::string& name : names) {
-      const FileInfo info = fs_.stat(source + "/" + name);
+      const FileInfo info = fs_.stat(source + fs_.separator() + name);
       if (info.kind == FileKind::Regular && name.starts_with('#')) continue;  // a placement file
       if (info.kind == FileKind::Missing) continue;  // gone since the listing
       onDisk.emplace(name, info);
@@ -62,7 +62,7 @@ class Comparer {
       }
       const FileInfo info = found->second;
       onDisk.erase(found);
-      const std::string sourcePath = source + "/" + e.name;
+      const std::string sourcePath = source + fs_.separator() + e.name;
       const FileKind want = isFile ? FileKind::Regular : FileKind::Directory;
       if (info.kind != want) {
         out_.push_back("kind differs: " + path + " is a " + (isFile ? "file" : "directory") + " in the image, " +

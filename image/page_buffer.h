@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
+#include <new>
+
+#include "platform/memory_chunks.h"
 
 namespace vornel {
 
@@ -12,14 +14,14 @@ namespace vornel {
 class PageBuffer {
  public:
   // size must be a multiple of 4096.
-  explicit PageBuffer(std::size_t size) : bytes_(static_cast<std::uint8_t*>(std::aligned_alloc(4096, size))) {
+  explicit PageBuffer(std::size_t size) : bytes_(static_cast<std::uint8_t*>(allocatePageAligned(size))) {
     if (bytes_ == nullptr) throw std::bad_alloc();
   }
   std::uint8_t* data() const { return bytes_.get(); }
 
  private:
   struct Free {
-    void operator()(std::uint8_t* p) const { std::free(p); }
+    void operator()(std::uint8_t* p) const { freePageAligned(p); }
   };
   std::unique_ptr<std::uint8_t, Free> bytes_;
 };

@@ -97,6 +97,10 @@ class OutputFile {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
+  // The host's path separator: every path the scanner and the writer
+  // compose puts it between a folder and a name, and the source folder
+  // ends with it.
+  virtual char separator() const { return '/'; }
   // The names in a directory, in the host's own order, without "." and "..".
   // False when the directory cannot be enumerated (missing, not a directory,
   // no permission, read error): never an empty list in that case.

@@ -12,7 +12,6 @@
 #include <fstream>
 
 #include "platform/image_file.h"
-#include "platform/memory_chunks.h"
 #include "platform/posix_file_system.h"
 
 namespace vornel {
@@ -143,20 +142,6 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   EXPECT_FALSE(victim->readAt(1, read, 4) || victim->readAt(UINT64_MAX, read, 2));
   EXPECT_TRUE(host.openImage(tmp + "/none", error) == nullptr && host.openImage(tmp, error) == nullptr);
   fs::remove_all(dir);
-}
-
-// Memory chunks lie at boundaries of their size, and each stays mapped and
-// whole while the next ones are made.
-TEST(PosixHostTest, MemoryChunksAreAlignedAndStayMapped) {
-  std::vector<char*> chunks;
-  for (int i = 0; i < 4; ++i) {
-    chunks.push_back(static_cast<char*>(allocateMemoryChunk()));
-    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(chunks.back()) % kMemoryChunkSize, 0u);
-    std::memset(chunks.back(), 'a' + i, kMemoryChunkSize);
-  }
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_TRUE(chunks[i][0] == 'a' + i && chunks[i][kMemoryChunkSize - 1] == 'a' + i);
-  }
 }
 
 }  // namespace

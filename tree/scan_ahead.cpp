@@ -76,7 +76,7 @@ void ScanAhead::offer(const std::string& path, const Listing& listing) {
     for (std::size_t i = listing.names.size(); i-- > 0;) {
       const FileInfo& info = listing.infos[i];
       if (info.kind != FileKind::Directory) continue;
-      stack_.push_back({path + listing.names[i] + "/", {info.device, info.inode}});
+      stack_.push_back({path + listing.names[i] + fs_.separator(), {info.device, info.inode}});
     }
   }
   changed_.notify_all();
@@ -126,7 +126,7 @@ void ScanAhead::readSubtree(const Offered& top) {
       const FileInfo& info = listing.infos[i];
       const DirectoryId id{info.device, info.inode};
       if (info.kind != FileKind::Directory || std::find(parents.begin(), parents.end(), id) != parents.end()) continue;
-      visits.push_back({{visit.directory.path + listing.names[i] + "/", id}, visit.depth + 1});
+      visits.push_back({{visit.directory.path + listing.names[i] + fs_.separator(), id}, visit.depth + 1});
     }
     std::lock_guard lock(mutex_);
     if (stopping_) return;

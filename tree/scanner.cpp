@@ -112,13 +112,13 @@ class Scanner {
                        NamesOnDisc& onDisc) {
     const DirectoryId id{info.device, info.inode};
     if (std::find(ancestors_.begin(), ancestors_.end(), id) != ancestors_.end()) {
-      return fail("Error directory " + path + "/ loops back to a parent directory.\n",
+      return fail("Error directory " + path + c_.fs.separator() + " loops back to a parent directory.\n",
                   "it is the same directory as one that contains it");
     }
     if (takeName(onDisc, dir, name) != 0) return -1;
     DirNode& child = appendChild(dir, newDirNode(c_.ids, c_.dirAvatars));
     child.name = name;
-    child.path = path + "/";
+    child.path = path + c_.fs.separator();
     ancestors_.push_back(id);
     const int result = scanEntries(child);
     ancestors_.pop_back();

@@ -4,7 +4,6 @@
 // the in-memory one gives.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -15,7 +14,7 @@
 #include "driver/test_build.h"
 #include "image/image_compare.h"
 #include "platform/fake_image_host.h"
-#include "platform/posix_file_system.h"
+#include "platform/host.h"
 
 namespace vornel {
 namespace {
@@ -101,20 +100,23 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   entries.push_back({"src/big.bin", big});
   FakeFileSystem fake;
   add(fake, entries, false);
-  char pattern[] = "/tmp/vornel-round-trip-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path dir = pattern;
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("vornel-round-trip-" + std::to_string(std::random_device()()));
+  ASSERT_TRUE(std::filesystem::create_directory(dir));
   for (const Entry& e : entries) {
     e.content ? void(std::ofstream(dir / e.path, std::ios::binary) << *e.content)
               : void(std::filesystem::create_directory(dir / e.path));
   }
-  PosixFileSystem posix, helper;
+  const auto host = newHostFileSystem(), helper = newHostFileSystem();
   const std::string src = (dir / "src").string(), out = (dir / "out.iso").string();
   const char* argv[] = {"vornel", "-in", src.c_str(), "-out", out.c_str()};
   StringConsole console;
-  const int status = runMain(5, argv, posix, console, &helper);
-  std::ifstream image(out, std::ios::binary);
-  const std::string written{std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>()};
+  const int status = runMain(5, argv, *host, console, helper.get());
+  std::string written;
+  {
+    std::ifstream image(out, std::ios::binary);  // closed before the folder goes, as Windows requires
+    written.assign(std::istreambuf_iterator<char>(image), std::istreambuf_iterator<char>());
+  }
   std::filesystem::remove_all(dir);
   const BuildRun inMemory = buildInMemory(fake);
   ASSERT_EQ(status, 0) << console.text();

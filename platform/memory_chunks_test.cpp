@@ -1,0 +1,31 @@
+#include "platform/memory_chunks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace vornel {
+namespace {
+
+// Memory chunks lie at boundaries of their size, and each stays mapped and
+// whole while the next ones are made; page buffers start on a page.
+TEST(MemoryChunksTest, ChunksAndPageBuffersAreAlignedAndStayMapped) {
+  std::vector<char*> chunks;
+  for (int i = 0; i < 4; ++i) {
+    chunks.push_back(static_cast<char*>(allocateMemoryChunk()));
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(chunks.back()) % kMemoryChunkSize, 0u);
+    std::memset(chunks.back(), 'a' + i, kMemoryChunkSize);
+  }
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(chunks[i][0] == 'a' + i && chunks[i][kMemoryChunkSize - 1] == 'a' + i);
+  }
+  void* page = allocatePageAligned(8 * kPageSize);
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(page) % kPageSize, 0u);
+  freePageAligned(page);
+}
+
+}  // namespace
+}  // namespace vornel

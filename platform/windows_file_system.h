@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <unordered_set>
+
+#include "platform/file_system.h"
+
+namespace vornel {
+
+// The host's file services through the wide (UTF-16) Windows calls; paths
+// and names are UTF-8 on this side and use the backslash.
+class WindowsFileSystem : public FileSystem {
+ public:
+  char separator() const override { return '\\'; }
+  bool listDirectory(const std::string& path, std::vector<std::string>& names) override;
+  FileInfo stat(const std::string& path) override;
+  std::unique_ptr<InputFile> openInput(const std::string& path) override;
+  std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
+
+ private:
+  // Paths listed with a name that is not valid UTF-16: they stand in the
+  // listing with U+FFFD, and their status cannot be read.
+  std::unordered_set<std::string> unreadable_;
+};
+
+}  // namespace vornel

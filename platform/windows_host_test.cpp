@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "platform/host.h"
+#include "platform/windows_file_system.h"
+#include "platform/windows_text.h"
+
+namespace vornel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the host's temporary folder, as a UTF-8 path ending with "\".
+struct TempFolder {
+  TempFolder() {
+    path = fs::temp_directory_path() / ("vornel-windows-" + std::to_string(std::random_device()()));
+    fs::create_directory(path);
+    toUtf8(path.wstring() + L"\\", utf8);
+  }
+  ~TempFolder() { fs::remove_all(path); }
+  fs::path path;
+  std::string utf8;
+};
+
+std::wstring wide(const std::string& text) {
+  std::wstring result;
+  EXPECT_TRUE(toWide(text, result));
+  return result;
+}
+
+std::size_t entries(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+// Names go between UTF-16 on the host and UTF-8 bytes in the program; paths
+// use the backslash; a folder is listed whole and links are followed.
+TEST(WindowsHostTest, ListsStatsAndReadsNamesAsUtf8) {
+  TempFolder dir;
+  WindowsFileSystem host;
+  EXPECT_EQ(host.separator(), '\\');
+  const std::string names[] = {"caf\xC3\xA9", "\xE6\x97\xA5\xE6\x9C\xAC", "plain.bin"};  // café, 日本
+  for (const std::string& name : names) std::ofstream(fs::path(wide(dir.utf8 + name)), std::ios::binary) << name;
+  fs::create_directory(fs::path(wide(dir.utf8 + "sub")));
+  std::vector<std::string> listed;
+  ASSERT_TRUE(host.listDirectory(dir.utf8, listed));
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"caf\xC3\xA9", "plain.bin", "sub", "\xE6\x97\xA5\xE6\x9C\xAC"}));
+  EXPECT_FALSE(host.listDirectory(dir.utf8 + "nothing\\", listed) ||
+               host.listDirectory(dir.utf8 + "plain.bin\\", listed));
+  ASSERT_TRUE(host.listDirectory(dir.utf8 + "sub\\", listed));
+  EXPECT_TRUE(listed.empty());
+
+  using enum FileKind;
+  const auto stat = [&](const std::string& name) { return host.stat(dir.utf8 + name); };
+  EXPECT_EQ((std::vector{stat(names[0]).kind, stat("sub").kind, stat("sub\\").kind, stat("nothing").kind,
+                         stat("sub\\nothing\\deeper").kind}),
+            (std::vector{Regular, Directory, Directory, Missing, Missing}));
+  EXPECT_EQ(stat(names[1]).size, 6u);
+  EXPECT_TRUE(stat("sub").inode != stat(names[0]).inode && stat("sub").device == stat(names[0]).device);
+  EXPECT_EQ(host.stat("NUL").kind, Other);
+
+  auto in = host.openInput(dir.utf8 + names[0]);
+  std::uint8_t buffer[16] = {};
+  ASSERT_TRUE(in && in->seek(3));
+  EXPECT_EQ(in->read(buffer, sizeof buffer), 2);
+  EXPECT_EQ(std::memcmp(buffer, "\xC3\xA9", 2), 0);
+  EXPECT_EQ(in->read(buffer, sizeof buffer), 0);
+  EXPECT_FALSE(host.openInput(dir.utf8 + "nothing"));
+
+  // A name that is not valid UTF-16 cannot be read, where the host lets one be made (Wine does not).
+  std::string converted;
+  EXPECT_FALSE(toUtf8(std::wstring(L"bad") + L'\xD800', converted));
+  EXPECT_EQ(converted, "bad\xEF\xBF\xBD");
+  const std::wstring bad = wide(dir.utf8 + "sub\\bad") + L'\xD800';
+  const HANDLE made = CreateFileW(bad.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (made != INVALID_HANDLE_VALUE) {
+    CloseHandle(made);
+    ASSERT_TRUE(host.listDirectory(dir.utf8 + "sub\\", listed));
+    ASSERT_EQ(listed, (std::vector<std::string>{"bad\xEF\xBF\xBD"}));
+    EXPECT_EQ(host.stat(dir.utf8 + "sub\\" + listed[0]).kind, Unreadable);
+  }
+}
+
+// The image replaces the output only when committed, keeps the replaced
+// file's attributes, waits a while for a program that holds the output open,
+// and leaves no temporary file; NUL is written in place, and a read-only
+// output or a folder cannot take an image.
+TEST(WindowsHostTest, CommitsOverTheOutputAndRetriesWhileItIsHeld) {
+  TempFolder dir;
+  WindowsFileSystem host;
+  const std::string out = dir.utf8 + "out.iso";
+  const std::uint8_t bytes[2] = {1, 2};
+  const std::uint8_t* blocks[] = {bytes, bytes, bytes};
+  std::ofstream(dir.path / "out.iso") << "previous image";
+  SetFileAttributesW(wide(out).c_str(), FILE_ATTRIBUTE_HIDDEN);
+  const std::size_t settled = entries(dir.path);
+
+  auto image = host.createOutput(out);
+  ASSERT_TRUE(image && image->writeBlocks(4, blocks, 2));
+  EXPECT_EQ(entries(dir.path), settled + 1);
+  image.reset();  // a failed build
+  EXPECT_EQ(fs::file_size(dir.path / "out.iso"), 14u);
+  EXPECT_EQ(entries(dir.path), settled);
+
+  // Held open for a moment: the rename waits for it.
+  const auto hold = [&] {
+    return CreateFileW(wide(out).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  };
+  image = host.createOutput(out);
+  ASSERT_TRUE(image && image->writeBlocks(4, blocks, 2));
+  HANDLE held = hold();
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(image->commit());
+  release.join();
+  EXPECT_EQ(fs::file_size(dir.path / "out.iso"), 10u);
+  EXPECT_NE(GetFileAttributesW(wide(out).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+  EXPECT_EQ(entries(dir.path), settled);
+
+  // Held open for good: the commit fails after two seconds, the output as it was.
+  image = host.createOutput(out);
+  ASSERT_TRUE(image && image->seek(0) && image->write(bytes, 1) == 1);
+  held = hold();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(image->commit());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1900));
+  CloseHandle(held);
+  image.reset();
+  EXPECT_EQ(fs::file_size(dir.path / "out.iso"), 10u);
+  EXPECT_EQ(entries(dir.path), settled);
+
+  SetFileAttributesW(wide(out).c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(host.createOutput(out) || host.createOutput(dir.utf8) || host.createOutput("") ||
+               host.createOutput(dir.utf8 + "no\\out.iso"));
+  SetFileAttributesW(wide(out).c_str(), FILE_ATTRIBUTE_NORMAL);
+  for (const std::string device : {"NUL", "nul"}) {
+    image = host.createOutput(device);
+    EXPECT_TRUE(image && image->writeBlocks(675837952, blocks, 2) && image->commit()) << device;
+  }
+  EXPECT_EQ(entries(dir.path), settled);
+}
+
+// Ctrl+Break while an image is written: the old output stays and the
+// temporary file goes. The child is this test program run again, which
+// writes an image until the event ends it.
+TEST(WindowsHostTest, CtrlBreakRemovesTheTemporaryImage) {
+  if (const char* out = std::getenv("VORNEL_CTRL_BREAK_OUTPUT")) {
+    auto image = WindowsFileSystem().createOutput(out);
+    const std::uint8_t bytes[2] = {1, 2};
+    for (std::uint64_t at = 0;; at += 2) image->write(bytes, 2);
+  }
+  TempFolder dir;
+  std::ofstream(dir.path / "out.iso") << "previous image";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=WindowsHostTest.CtrlBreak*";
+  SetEnvironmentVariableW(L"VORNEL_CTRL_BREAK_OUTPUT", wide(dir.utf8 + "out.iso").c_str());
+  AllocConsole();  // for the child to share: a test run may have none
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child = {};
+  const bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NEW_PROCESS_GROUP,
+                                      nullptr, nullptr, &startup, &child);
+  SetEnvironmentVariableW(L"VORNEL_CTRL_BREAK_OUTPUT", nullptr);
+  ASSERT_TRUE(started);
+  while (entries(dir.path) == 1 && WaitForSingleObject(child.hProcess, 1) == WAIT_TIMEOUT) {
+  }
+  const bool sent = GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId);
+  if (!sent || WaitForSingleObject(child.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 1);
+  WaitForSingleObject(child.hProcess, INFINITE);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  if (!sent) GTEST_SKIP() << "no console to send Ctrl+Break on";
+  EXPECT_EQ(fs::file_size(dir.path / "out.iso"), 14u);
+  EXPECT_EQ(entries(dir.path), 1u);
+}
+
+// The names a Windows folder cannot hold as they are.
+TEST(WindowsHostTest, RefusesNamesWindowsCannotHold) {
+  for (const char* name : {"CON", "con.txt", "Nul", "aux.tar.gz", "COM1", "lpt9.x", "prn ", "dot.", "a<b", "a:b",
+                           "a\"b", "a/b", "a\\b", "a|b", "a?b", "a*b", "tab\tname", "\xC3(", ""}) {
+    EXPECT_NE(windowsNameProblem(name), "") << name;
+  }
+  for (const char* name : {"CONSOLE", "com10", "COM0", "lpt", "nul_", "file.txt", ".hidden", "caf\xC3\xA9", "a b"}) {
+    EXPECT_EQ(windowsNameProblem(name), "") << name;
+  }
+
+  TempFolder dir;
+  const auto imageHost = newHostImageHost();
+  std::string error;
+  const auto target = imageHost->openExtractRoot(dir.utf8 + "out", error);
+  ASSERT_NE(target, nullptr) << error;
+  EXPECT_FALSE(target->createFile("NUL", error) || target->enterNewDirectory("dir.", error));
+  const auto xyz = reinterpret_cast<const std::uint8_t*>("xyz");
+  EXPECT_TRUE(target->enterNewDirectory("caf\xC3\xA9", error) && target->createFile("deep", error) &&
+              target->writeFile(xyz, 3, error) && target->closeFile(error) && target->leaveDirectory(error) &&
+              target->createFile("top", error) && target->closeFile(error))
+      << error;
+  EXPECT_FALSE(target->createFile("TOP", error));  // the host compares names without case
+  EXPECT_EQ(fs::file_size(dir.path / "out" / L"caf\u00e9" / "deep"), 3u);
+  EXPECT_EQ(imageHost->openExtractRoot(dir.utf8 + "out", error), nullptr);
+
+  const auto image = imageHost->openImage(dir.utf8 + "out\\caf\xC3\xA9\\deep", error);
+  std::uint8_t read[3];
+  ASSERT_NE(image, nullptr) << error;
+  EXPECT_TRUE(image->size() == 3 && image->readAt(1, read, 2) && read[1] == 'z');
+  EXPECT_FALSE(image->readAt(1, read, 3) || image->readAt(UINT64_MAX, read, 2));
+  EXPECT_TRUE(imageHost->openImage(dir.utf8 + "none", error) == nullptr &&
+              imageHost->openImage(dir.utf8 + "out", error) == nullptr);
+}
+
+}  // namespace
+}  // namespace vornel
