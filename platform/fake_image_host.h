@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/image_file.h"
 
@@ -26,44 +28,74 @@ class MemoryImageFile : public ImageFile {
 
 // Images held in memory by path, and extraction into memory: each root maps
 // the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.
+// A file appears only when finished. The target holds the directories on
+// its path as a host holds open folders: moving one (moves) carries along
+// what the target holds inside it.
 struct FakeImageHost : ImageHost {
   using Tree = std::map<std::string, std::string>;
   std::map<std::string, std::string> images;
   std::map<std::string, Tree> extracted;
   std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
+  std::set<std::string> failWrite;   // files whose writes fail once they hold some bytes
+  // Just before the entry at the key is created, the folder `first` (with
+  // its contents) moves to `second`, both as "a/": a folder moved or
+  // replaced while the run goes on.
+  std::map<std::string, std::pair<std::string, std::string>> moves;
 
   struct Target : ExtractTarget {
-    Target(Tree& t, const std::set<std::string>& f) : tree(t), failCreate(f) {}
-    // Adds the entry `name` + `suffix` to the current directory, unless `name` is taken or made to fail.
-    bool add(const std::string& name, const char* suffix, std::string& error) {
-      const std::string path = dir + name;
-      if (failCreate.count(path) + tree.count(path) + tree.count(path + "/") != 0) {
+    Target(FakeImageHost& h, Tree& t) : host(h), tree(t) {}
+    // Checks that the entry `name` can be made in the current directory.
+    bool creatable(const std::string& name, std::string& error) {
+      if (const auto move = host.moves.find(held.back() + name); move != host.moves.end()) moveFolder(move->second);
+      path = held.back() + name;
+      if (host.failCreate.count(path) + tree.count(path) + tree.count(path + "/") == 0) return true;
+      error = "cannot create " + path;
+      return false;
+    }
+    void moveFolder(const std::pair<std::string, std::string>& move) {
+      const auto& [from, to] = move;
+      const auto moved = [&](const std::string& path) { return path.starts_with(from); };
+      Tree kept;
+      for (auto& [path, content] : tree) kept[moved(path) ? to + path.substr(from.size()) : path] = content;
+      tree = kept;
+      for (std::string& dir : held) {
+        if (moved(dir)) dir = to + dir.substr(from.size());
+      }
+    }
+    bool enterNewDirectory(const std::string& name, std::string& error) override {
+      if (!creatable(name, error)) return false;
+      tree[path + "/"];
+      held.push_back(path + "/");
+      return true;
+    }
+    void leaveDirectory() override { held.pop_back(); }
+    bool createFile(const std::string& name, std::string& error) override {
+      content.clear();
+      return creatable(name, error);
+    }
+    bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
+      if (host.failWrite.count(path) != 0 && !content.empty()) {
+        error = "cannot write file: No space left on device";
+        return false;
+      }
+      content.append(reinterpret_cast<const char*>(data), size);
+      return true;
+    }
+    bool finishFile(std::string& error) override {
+      if (tree.count(path) != 0) {
         error = "cannot create " + path;
         return false;
       }
-      file = &tree[path + suffix];
+      tree[path] = content;
       return true;
     }
-    bool enterNewDirectory(const std::string& name, std::string& error) override {
-      if (!add(name, "/", error)) return false;
-      dir += name + "/";
-      return true;
-    }
-    bool leaveDirectory(std::string&) override {
-      dir.erase(dir.rfind('/', dir.size() - 2) + 1);
-      return true;
-    }
-    bool createFile(const std::string& name, std::string& error) override { return add(name, "", error); }
-    bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
-      file->append(reinterpret_cast<const char*>(data), size);
-      return true;
-    }
-    bool closeFile(std::string&) override { return true; }
+    void abandonFile() override { content.clear(); }
 
+    FakeImageHost& host;
     Tree& tree;
-    const std::set<std::string>& failCreate;
-    std::string dir;  // the current directory: "" or "a/b/"
-    std::string* file = nullptr;
+    std::vector<std::string> held{""};  // the directories on the current path: "", "a/", "a/b/"
+    std::string path;                  // the entry being made
+    std::string content;                // the file being written
   };
 
   std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override {
@@ -72,7 +104,7 @@ struct FakeImageHost : ImageHost {
     return nullptr;
   }
   std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override {
-    if (extracted[path].empty()) return std::make_unique<Target>(extracted[path], failCreate);
+    if (extracted[path].empty()) return std::make_unique<Target>(*this, extracted[path]);
     error = path + " is not empty";
     return nullptr;
   }

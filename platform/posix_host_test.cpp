@@ -92,23 +92,30 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   const std::uint8_t* blocks[] = {buffer, buffer};
   EXPECT_FALSE(image && image->writeBlocks(0, blocks, 2));
 
-  // SIGTERM while an image is written: the old output stays and the
-  // temporary file goes.
+  // A signal while an image or an extracted file is written: the old output
+  // stays and the temporary file goes.
   const fs::path term = dir / "term";
   std::ofstream(term) << "previous image";
+  fs::create_directory(dir / "x");
   const auto settled = entries();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    auto output = PosixFileSystem().createOutput(term.string());
-    for (std::uint64_t at = 0;; at += sizeof buffer) output->writeBlocks(at, blocks, 1);
+  for (const auto& [signal, extract] : {std::pair{SIGTERM, false}, {SIGPIPE, false}, {SIGHUP, true}}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::string error;
+      auto target = PosixImageHost().openExtractRoot((dir / "x").string(), error);
+      auto output = PosixFileSystem().createOutput(term.string());
+      if (extract) output.reset();
+      if (extract && !target->createFile("file", error)) ::_exit(1);
+      for (std::uint64_t at = 0;; at += sizeof buffer) extract ? target->writeFile(buffer, 2, error) : output->writeBlocks(at, blocks, 1);
+    }
+    int status = 0;
+    while (entries() == settled && fs::is_empty(dir / "x") && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
+    ::kill(child, signal);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_TRUE(fs::file_size(term) == 14u && fs::is_empty(dir / "x")) << signal;
+    EXPECT_EQ(entries(), settled);
   }
-  int status = 0;
-  while (entries() == settled && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
-  ::kill(child, SIGTERM);
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_EQ(fs::file_size(term), 14u);
-  EXPECT_EQ(entries(), settled);
 
   // Extraction never follows a link; image reads stay inside the image.
   const std::string tmp = (dir / "host").string();
@@ -122,16 +129,28 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   fs::create_directory_symlink(tmp + "/outside", tmp + "/out/dir");
   fs::create_symlink(tmp + "/victim", tmp + "/out/file");
   fs::create_symlink(tmp + "/nothing", tmp + "/out/dangling");
-  EXPECT_FALSE(target->createFile("file", error) || target->createFile("dangling", error) ||
-               target->enterNewDirectory("dir", error) || fs::exists(tmp + "/nothing"));
-  EXPECT_TRUE(fs::file_size(tmp + "/victim") == 4 && fs::is_empty(tmp + "/outside"));
-  // Down two levels and back up to the root.
   const auto xyz = reinterpret_cast<const std::uint8_t*>("xyz");
-  EXPECT_TRUE(target->enterNewDirectory("a", error) && target->enterNewDirectory("b", error) &&
-              target->createFile("deep", error) && target->writeFile(xyz, 3, error) && target->closeFile(error) &&
-              target->leaveDirectory(error) && target->leaveDirectory(error) && target->createFile("top", error))
-      << error;
-  EXPECT_TRUE(fs::file_size(tmp + "/out/a/b/deep") == 3 && fs::exists(tmp + "/out/top"));
+  const auto write = [&](const char* name) {
+    return target->createFile(name, error) && target->writeFile(xyz, 3, error) && target->finishFile(error);
+  };
+  EXPECT_FALSE(write("file") || write("dangling") || target->enterNewDirectory("dir", error) ||
+               fs::exists(tmp + "/nothing"));
+  EXPECT_TRUE(fs::file_size(tmp + "/victim") == 4 && fs::is_empty(tmp + "/outside"));
+  // Down two levels and back up to the root, with the first level moved
+  // elsewhere and replaced meanwhile: its entries follow the folder held.
+  ASSERT_TRUE(target->enterNewDirectory("a", error) && target->enterNewDirectory("b", error)) << error;
+  fs::create_directory(tmp + "/moved");
+  fs::rename(tmp + "/out/a", tmp + "/moved/a");
+  fs::create_directory(tmp + "/out/a");
+  EXPECT_TRUE(write("deep")) << error;
+  target->leaveDirectory();
+  EXPECT_TRUE(write("mid")) << error;
+  target->leaveDirectory();
+  EXPECT_TRUE(write("top") && target->createFile("gone", error) && target->writeFile(xyz, 3, error)) << error;
+  target->abandonFile();
+  EXPECT_TRUE(fs::file_size(tmp + "/moved/a/b/deep") == 3 && fs::exists(tmp + "/moved/a/mid") &&
+              fs::file_size(tmp + "/out/top") == 3 && fs::is_empty(tmp + "/out/a"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp + "/out"), fs::directory_iterator()), 5);  // nothing else
   EXPECT_EQ(host.openExtractRoot(tmp + "/out", error), nullptr);
   EXPECT_EQ(error, tmp + "/out is not empty");
   EXPECT_NE(host.openExtractRoot(tmp + "/outside", error), nullptr);  // empty
