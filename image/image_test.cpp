@@ -188,6 +188,19 @@ TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {
   std::string error;
   extractImage(tree, image, *host.openExtractRoot("out", error));
   EXPECT_EQ(host.extracted["out"], want);
+  // A folder moved away just before its file: the file follows the folder
+  // held, and the next folder still goes into the root. A write that fails
+  // mid-file leaves nothing under the file's name.
+  host.moves["a/big"] = {"a/", "elsewhere/a/"};
+  EXPECT_EQ(extractImage(tree, image, *host.openExtractRoot("moved", error)).skipped, std::vector<std::string>{});
+  EXPECT_EQ(host.extracted["moved"], (FakeImageHost::Tree{{"elsewhere/a/", ""}, {"elsewhere/a/big", want.at("a/big")},
+                                                          {"z/", ""}, {"z/e", ""}}));
+  host.moves.clear();
+  host.failWrite.insert("a/big");
+  const ExtractResult full = extractImage(tree, image, *host.openExtractRoot("full", error));
+  EXPECT_EQ(full.skipped, std::vector<std::string>{"/a/big: cannot write file: No space left on device"});
+  EXPECT_EQ(host.extracted["full"], (FakeImageHost::Tree{{"a/", ""}, {"z/", ""}, {"z/e", ""}}));
+  EXPECT_EQ(full.files, 1u);
 }
 
 }  // namespace vornel

@@ -53,14 +53,13 @@ struct FakeImageHost : ImageHost {
       return false;
     }
     void moveFolder(const std::pair<std::string, std::string>& move) {
-      const auto& [from, to] = move;
-      const auto moved = [&](const std::string& path) { return path.starts_with(from); };
+      const auto moved = [&](const std::string& path) {
+        return path.starts_with(move.first) ? move.second + path.substr(move.first.size()) : path;
+      };
       Tree kept;
-      for (auto& [path, content] : tree) kept[moved(path) ? to + path.substr(from.size()) : path] = content;
+      for (const auto& [path, content] : tree) kept[moved(path)] = content;
       tree = kept;
-      for (std::string& dir : held) {
-        if (moved(dir)) dir = to + dir.substr(from.size());
-      }
+      for (std::string& dir : held) dir = moved(dir);
     }
     bool enterNewDirectory(const std::string& name, std::string& error) override {
       if (!creatable(name, error)) return false;

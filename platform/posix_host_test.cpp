@@ -1,5 +1,6 @@
 // The host's own file services on real folders.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include "platform/image_file.h"
 #include "platform/memory_chunks.h"
 #include "platform/posix_file_system.h"
+#include "platform/stdio_console.h"
 
 namespace vornel {
 namespace {
@@ -106,7 +108,9 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
       auto output = PosixFileSystem().createOutput(term.string());
       if (extract) output.reset();
       if (extract && !target->createFile("file", error)) ::_exit(1);
-      for (std::uint64_t at = 0;; at += sizeof buffer) extract ? target->writeFile(buffer, 2, error) : output->writeBlocks(at, blocks, 1);
+      for (std::uint64_t at = 0;; at += sizeof buffer) {
+        extract ? target->writeFile(buffer, 2, error) : output->writeBlocks(at, blocks, 1);
+      }
     }
     int status = 0;
     while (entries() == settled && fs::is_empty(dir / "x") && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
@@ -161,6 +165,17 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   EXPECT_TRUE(victim->size() == 4 && victim->readAt(1, read, 3) && read[2] == 'p');
   EXPECT_FALSE(victim->readAt(1, read, 4) || victim->readAt(UINT64_MAX, read, 2));
   EXPECT_TRUE(host.openImage(tmp + "/none", error) == nullptr && host.openImage(tmp, error) == nullptr);
+
+  // Standard output on a full device: the loss shows when it is flushed.
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    ::dup2(::open("/dev/full", O_WRONLY), 1);
+    StdioConsole console;
+    console.print("lost");
+    ::_exit(console.finish(error) || error != "No space left on device" ? 0 : 2);
+  }
+  int written = 0;
+  EXPECT_TRUE(::waitpid(writer, &written, 0) == writer && WIFEXITED(written) && WEXITSTATUS(written) == 2);
   fs::remove_all(dir);
 }
 
