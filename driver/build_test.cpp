@@ -178,6 +178,7 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        kWrite + "..Error read file src/f\n", {3, 1}},
       {"file grew", changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
       {"file shrank", changeLater("tiny"), changed, {3, 1}},
+      {"file emptied", changeLater(""), changed, {3}},
       {"shrank under host copies", [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); },
        changed, {3, 1}},
       {"empty file grew", [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); }, changed, {1}},
