@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -71,7 +72,8 @@ class PosixExtractTarget : public ExtractTarget {
   }
   bool createFile(const std::string& name, std::string& error) override {
     name_ = name;
-    // O_EXCL refuses any existing name, a link included, dangling or not.
+    // O_EXCL refuses any existing name, a link included, dangling or not;
+    // a temporary name that happens to be taken is tried again.
     for (int attempt = 0; attempt < 100; ++attempt) {
       temp_ = ".vornel-inspect-" + std::to_string(::getpid()) + "-" + std::to_string(nextTemp_++);
       const InterruptsBlocked blocked;
@@ -188,10 +190,12 @@ std::unique_ptr<ExtractTarget> PosixImageHost::openExtractRoot(const std::string
     error = path + " is not empty";
     return nullptr;
   }
-  // A descriptor per level of the deepest chain an image can hold.
+  // A descriptor per level of the deepest chain an image holds (2048
+  // levels), where the host allows that many.
+  constexpr rlim_t kWanted = 4096;
   struct rlimit files;
-  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-    files.rlim_cur = files.rlim_max;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kWanted) {
+    files.rlim_cur = std::min(kWanted, files.rlim_max);
     ::setrlimit(RLIMIT_NOFILE, &files);
   }
   return std::make_unique<PosixExtractTarget>(fd.release());
