@@ -4,7 +4,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/image_file.h"
@@ -27,39 +26,22 @@ class MemoryImageFile : public ImageFile {
 };
 
 // Images held in memory by path, and extraction into memory: each root maps
-// the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.
-// A file appears only when finished. The target holds the directories on
-// its path as a host holds open folders: moving one (moves) carries along
-// what the target holds inside it.
+// the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes;
+// a file appears only when finished.
 struct FakeImageHost : ImageHost {
   using Tree = std::map<std::string, std::string>;
   std::map<std::string, std::string> images;
   std::map<std::string, Tree> extracted;
   std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
   std::set<std::string> failWrite;   // files whose writes fail once they hold some bytes
-  // Just before the entry at the key is created, the folder `first` (with
-  // its contents) moves to `second`, both as "a/": a folder moved or
-  // replaced while the run goes on.
-  std::map<std::string, std::pair<std::string, std::string>> moves;
 
   struct Target : ExtractTarget {
     Target(FakeImageHost& h, Tree& t) : host(h), tree(t) {}
-    // Checks that the entry `name` can be made in the current directory.
     bool creatable(const std::string& name, std::string& error) {
-      if (const auto move = host.moves.find(held.back() + name); move != host.moves.end()) moveFolder(move->second);
       path = held.back() + name;
       if (host.failCreate.count(path) + tree.count(path) + tree.count(path + "/") == 0) return true;
       error = "cannot create " + path;
       return false;
-    }
-    void moveFolder(const std::pair<std::string, std::string>& move) {
-      const auto moved = [&](const std::string& path) {
-        return path.starts_with(move.first) ? move.second + path.substr(move.first.size()) : path;
-      };
-      Tree kept;
-      for (const auto& [path, content] : tree) kept[moved(path)] = content;
-      tree = kept;
-      for (std::string& dir : held) dir = moved(dir);
     }
     bool enterNewDirectory(const std::string& name, std::string& error) override {
       if (!creatable(name, error)) return false;
@@ -80,14 +62,7 @@ struct FakeImageHost : ImageHost {
       content.append(reinterpret_cast<const char*>(data), size);
       return true;
     }
-    bool finishFile(std::string& error) override {
-      if (tree.count(path) != 0) {
-        error = "cannot create " + path;
-        return false;
-      }
-      tree[path] = content;
-      return true;
-    }
+    bool finishFile(std::string&) override { return tree.emplace(path, content).second; }
     void abandonFile() override { content.clear(); }
 
     FakeImageHost& host;

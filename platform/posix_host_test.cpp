@@ -105,11 +105,9 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
     if (child == 0) {
       std::string error;
       auto target = PosixImageHost().openExtractRoot((dir / "x").string(), error);
-      auto output = PosixFileSystem().createOutput(term.string());
-      if (extract) output.reset();
-      if (extract && !target->createFile("file", error)) ::_exit(1);
-      for (std::uint64_t at = 0;; at += sizeof buffer) {
-        extract ? target->writeFile(buffer, 2, error) : output->writeBlocks(at, blocks, 1);
+      auto output = extract && target->createFile("file", error) ? nullptr : posix.createOutput(term.string());
+      for (std::uint64_t at = 0;; at += 2) {
+        output ? output->writeBlocks(at, blocks, 1) : target->writeFile(buffer, 2, error);
       }
     }
     int status = 0;
@@ -146,11 +144,8 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   fs::create_directory(tmp + "/moved");
   fs::rename(tmp + "/out/a", tmp + "/moved/a");
   fs::create_directory(tmp + "/out/a");
-  EXPECT_TRUE(write("deep")) << error;
-  target->leaveDirectory();
-  EXPECT_TRUE(write("mid")) << error;
-  target->leaveDirectory();
-  EXPECT_TRUE(write("top") && target->createFile("gone", error) && target->writeFile(xyz, 3, error)) << error;
+  EXPECT_TRUE(write("deep") && (target->leaveDirectory(), write("mid")) && (target->leaveDirectory(), write("top")));
+  EXPECT_TRUE(target->createFile("gone", error) && target->writeFile(xyz, 3, error)) << error;
   target->abandonFile();
   EXPECT_TRUE(fs::file_size(tmp + "/moved/a/b/deep") == 3 && fs::exists(tmp + "/moved/a/mid") &&
               fs::file_size(tmp + "/out/top") == 3 && fs::is_empty(tmp + "/out/a"));
@@ -167,15 +162,15 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   EXPECT_TRUE(host.openImage(tmp + "/none", error) == nullptr && host.openImage(tmp, error) == nullptr);
 
   // Standard output on a full device: the loss shows when it is flushed.
-  const pid_t writer = ::fork();
-  if (writer == 0) {
+  StdioConsole console;
+  if (const pid_t writer = ::fork(); writer == 0) {
     ::dup2(::open("/dev/full", O_WRONLY), 1);
-    StdioConsole console;
     console.print("lost");
     ::_exit(console.finish(error) || error != "No space left on device" ? 0 : 2);
+  } else {
+    int status = 0;
+    EXPECT_TRUE(::waitpid(writer, &status, 0) == writer && WIFEXITED(status) && WEXITSTATUS(status) == 2);
   }
-  int written = 0;
-  EXPECT_TRUE(::waitpid(writer, &written, 0) == writer && WIFEXITED(written) && WEXITSTATUS(written) == 2);
   fs::remove_all(dir);
 }
 
