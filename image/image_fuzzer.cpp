@@ -19,8 +19,7 @@ namespace {
 constexpr std::size_t kBlock = 2048;
 constexpr std::size_t kMaxExpanded = 3000 * kBlock;  // a 2048-deep chain and some room
 
-class Discard : public vornel::Console {
- public:
+struct Discard : vornel::Console {
   void print(std::string_view) override {}
   void error(std::string_view) override {}
 };

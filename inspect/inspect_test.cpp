@@ -101,13 +101,13 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
             (Outcome{1, "extracted 0 directories and 0 files to again\n",
                      "vornel-inspect: skipped /d: cannot create d\n"}));
   room = 0;  // output lost, as on a full device: every mode fails
-  for (const auto& args : std::vector<std::vector<const char*>>{{"image"}, {"--json", "image"}, {"--check", "image"},
-                                                                {"--compare", "src", "image"},
-                                                                {"--extract", "full", "image"}, {"--help"}}) {
-    EXPECT_EQ(std::get<0>(inspect(args)), 2) << args[0];
+  const std::string lost = "vornel-inspect: cannot write the output: No space left on device\n";
+  for (const auto& args : std::vector<std::vector<const char*>>{
+           {"image"}, {"--json", "image"}, {"--check", "image"}, {"--compare", "src", "image"},
+           {"--extract", "full", "image"}, {"--help"}, {"--version"}}) {
+    const auto [status, out, err] = inspect(args);
+    EXPECT_TRUE(status == 2 && err.ends_with(lost)) << args[0];
   }
-  EXPECT_EQ(inspect({"--version"}), (Outcome{2, "vornel-inspect 1.0\n",
-                                            "vornel-inspect: cannot write the output: No space left on device\n"}));
 }
 
 }  // namespace vornel

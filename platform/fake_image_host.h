@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/image_file.h"
@@ -50,10 +51,7 @@ struct FakeImageHost : ImageHost {
       return true;
     }
     void leaveDirectory() override { held.pop_back(); }
-    bool createFile(const std::string& name, std::string& error) override {
-      content.clear();
-      return creatable(name, error);
-    }
+    bool createFile(const std::string& name, std::string& error) override { return creatable(name, error); }
     bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
       if (host.failWrite.count(path) != 0 && !content.empty()) {
         error = "cannot write file: No space left on device";
@@ -62,7 +60,7 @@ struct FakeImageHost : ImageHost {
       content.append(reinterpret_cast<const char*>(data), size);
       return true;
     }
-    bool finishFile(std::string&) override { return tree.emplace(path, content).second; }
+    bool finishFile(std::string&) override { return tree.emplace(path, std::exchange(content, {})).second; }
     void abandonFile() override { content.clear(); }
 
     FakeImageHost& host;

@@ -79,7 +79,7 @@ class PosixExtractTarget : public ExtractTarget {
       const InterruptsBlocked blocked;
       file_.reset(::openat(dir(), temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
       if (file_.get() >= 0) {
-        registerTemp(dir(), temp_);  // a short name, always taken
+        registerTemp(dir(), temp_);
         return true;
       }
       if (errno != EEXIST) break;

@@ -34,8 +34,7 @@ InterruptsBlocked::InterruptsBlocked() {
 
 InterruptsBlocked::~InterruptsBlocked() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
-bool registerTemp(int dirFd, const std::string& path) {
-  if (path.size() >= sizeof gTempPath) return false;
+void registerTemp(int dirFd, const std::string& path) {
   static bool installed = false;
   if (!installed) {
     installed = true;
@@ -53,7 +52,6 @@ bool registerTemp(int dirFd, const std::string& path) {
   gTempDir = dirFd;
   std::memcpy(gTempPath, path.c_str(), path.size() + 1);
   gTempSet = 1;
-  return true;
 }
 
 void registerTemp(const std::string& path) { registerTemp(AT_FDCWD, path); }

@@ -26,10 +26,10 @@ class InterruptsBlocked {
   sigset_t saved_;
 };
 
-// Makes `path` (relative to the directory `dirFd`) the file that SIGINT,
-// SIGTERM, SIGHUP and SIGPIPE remove before they end the program; installs
-// the handler on first use. A path longer than gTempPath is refused.
-bool registerTemp(int dirFd, const std::string& path);
+// Makes `path` (relative to the directory `dirFd`, shorter than gTempPath)
+// the file that SIGINT, SIGTERM, SIGHUP and SIGPIPE remove before they end
+// the program; installs the handler on first use.
+void registerTemp(int dirFd, const std::string& path);
 void registerTemp(const std::string& path);
 
 }  // namespace vornel

@@ -27,8 +27,7 @@ void StdioConsole::error(std::string_view text) {
 
 bool StdioConsole::finish(std::string& reason) {
   errno = 0;
-  if (!failed_ && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) failed();
-  errno = 0;
+  // Closing flushes what is buffered and reports a write that failed.
   if (std::fclose(stdout) != 0 && !failed_) failed();
   reason = reason_;
   return !failed_;
