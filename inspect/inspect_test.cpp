@@ -36,8 +36,7 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
                  {"noisy", image + std::string(1100 * 2048, 'x')},
                  {"zeros", std::string(226 * 2048, '\0')},
                  {"short", "CD"}};
-  std::size_t room = SIZE_MAX;
-  const auto inspect = [&](std::vector<const char*> args) {
+  const auto inspect = [&](std::vector<const char*> args, std::size_t room = SIZE_MAX) {
     args.insert(args.begin(), "vornel-inspect");
     TestConsole console;
     console.room = room;
@@ -100,12 +99,12 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
   EXPECT_EQ(inspect({"--extract", "again", "image"}),
             (Outcome{1, "extracted 0 directories and 0 files to again\n",
                      "vornel-inspect: skipped /d: cannot create d\n"}));
-  room = 0;  // output lost, as on a full device: every mode fails
+  // Output lost, as on a full device: every mode fails.
   const std::string lost = "vornel-inspect: cannot write the output: No space left on device\n";
   for (const auto& args : std::vector<std::vector<const char*>>{
            {"image"}, {"--json", "image"}, {"--check", "image"}, {"--compare", "src", "image"},
            {"--extract", "full", "image"}, {"--help"}, {"--version"}}) {
-    const auto [status, out, err] = inspect(args);
+    const auto [status, out, err] = inspect(args, 0);
     EXPECT_TRUE(status == 2 && err.ends_with(lost)) << args[0];
   }
 }

@@ -53,6 +53,7 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   auto copy = posix.createOutput((dir / "copy").string());
   ASSERT_TRUE(source && copy);
   EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), 5u);
+  EXPECT_EQ(posix.createOutput("/dev/null")->copyFrom(*source, 0, 5), 0u);  // a device: refused at once
   copy.reset();
   EXPECT_FALSE(posix.openInput((dir / "missing").string()));
 
