@@ -53,12 +53,10 @@ struct FakeImageHost : ImageHost {
     void leaveDirectory() override { held.pop_back(); }
     bool createFile(const std::string& name, std::string& error) override { return creatable(name, error); }
     bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
-      if (host.failWrite.count(path) != 0 && !content.empty()) {
-        error = "cannot write file: No space left on device";
-        return false;
-      }
-      content.append(reinterpret_cast<const char*>(data), size);
-      return true;
+      const bool full = host.failWrite.count(path) != 0 && !content.empty();
+      if (full) error = "cannot write file: No space left on device";
+      else content.append(reinterpret_cast<const char*>(data), size);
+      return !full;
     }
     bool finishFile(std::string&) override { return tree.emplace(path, std::exchange(content, {})).second; }
     void abandonFile() override { content.clear(); }

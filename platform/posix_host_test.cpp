@@ -166,15 +166,17 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   fs::resize_file(tmp + "/victim", 1);  // an image that shrinks while it is read
   EXPECT_FALSE(victim->readAt(1, read, 3));
 
-  // Standard output on a full device: the loss shows when it is flushed.
-  StdioConsole console;
-  if (const pid_t writer = ::fork(); writer == 0) {
-    ::dup2(::open("/dev/full", O_WRONLY), 1);
-    console.print("lost");
-    ::_exit(console.finish(error) || error != "No space left on device" ? 0 : 2);
-  } else {
-    int status = 0;
-    EXPECT_TRUE(::waitpid(writer, &status, 0) == writer && WIFEXITED(status) && WEXITSTATUS(status) == 2);
+  // Standard output on a device: a loss shows when it is flushed.
+  for (const std::string device : {"/dev/null", "/dev/full"}) {
+    if (const pid_t pid = ::fork(); pid == 0) {
+      ::dup2(::open(device.c_str(), O_WRONLY), 1);
+      StdioConsole console;
+      console.print("text");
+      ::_exit(console.finish(error) ? 0 : error == "No space left on device" ? 2 : 1);
+    } else {
+      int s = 0;
+      EXPECT_TRUE(::waitpid(pid, &s, 0) == pid && WIFEXITED(s) && WEXITSTATUS(s) == (device == "/dev/full") * 2);
+    }
   }
   fs::remove_all(dir);
 }
