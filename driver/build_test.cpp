@@ -237,6 +237,8 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
       {"file grew", grew, changeLater(std::string(9000, 'g')), changed, {3, 1, 2}},
       {"file shrank", because("it had 3000 bytes when the tree was read and has 4 now"), changeLater("tiny"), changed,
        {3, 1}},
+      {"file emptied", because("it had 3000 bytes when the tree was read and has 0 now"), changeLater(""), changed,
+       {3}},
       {"shrank under host copies", because("it had 3000 bytes when the tree was read and has 2000 now"),
        [](Fs& fs) { fs.copyAtMost = 1000, changeLater(std::string(2000, 's'))(fs); }, changed, {3, 1}},
       {"empty file grew", because("it had 0 bytes when the tree was read and has 3 now"),

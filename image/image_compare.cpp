@@ -158,15 +158,15 @@ bool extractFile(const ImageEntry& e, ImageFile& image, ExtractTarget& target, s
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, e.byteCount - at));
     if (!image.readAt(static_cast<std::uint64_t>(avatar) * kBlockSize + at, buffer.data(), count)) {
       error = "cannot read the image";
-      target.closeFile(error);
+      target.abandonFile();
       return false;
     }
     if (!target.writeFile(buffer.data(), count, error)) {
-      target.closeFile(error);
+      target.abandonFile();
       return false;
     }
   }
-  return target.closeFile(error);
+  return target.finishFile(error);
 }
 
 }  // namespace
@@ -192,12 +192,7 @@ ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarge
     const std::vector<ImageEntry>& entries = tree.directories[f.dir].entries;
     if (f.next == entries.size()) {
       stack.pop_back();
-      std::string error;
-      if (!stack.empty() && !target.leaveDirectory(error)) {
-        result.skipped.push_back("cannot go on: " + error);
-        result.aborted = true;
-        return result;
-      }
+      if (!stack.empty()) target.leaveDirectory();
       continue;
     }
     const ImageEntry& e = entries[f.next++];

@@ -26,10 +26,10 @@ struct ExtractResult {
   std::vector<std::string> skipped;  // one line per entry not extracted, and why
   std::size_t files = 0;             // files and directories written
   std::size_t directories = 0;
-  bool aborted = false;  // the target could not be followed any more
 };
 
 // Writes one copy (the first avatar) of every file under the target's root.
+// A file that cannot be read or written whole is skipped and leaves nothing.
 // An entry whose name could not be a host name, or repeats an earlier name
 // of its directory as the disc compares names, is skipped with its subtree.
 ExtractResult extractImage(const ImageTree& tree, ImageFile& image, ExtractTarget& target);

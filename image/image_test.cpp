@@ -2,6 +2,7 @@
 // bounds, the comparison with the source, and extraction.
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <pthread.h>
 
 #include <array>
@@ -9,6 +10,7 @@
 
 #include "driver/test_build.h"
 #include "image/image_compare.h"
+#include "inspect/listing.h"
 #include "platform/fake_image_host.h"
 
 namespace vornel {
@@ -49,6 +51,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
     FakeFileSystem nested;
     std::string path = "src";
     for (int i = 0; i < 2050; ++i, path += "/d") nested.addDirectory(path);
+    const std::string bottom = path.substr(0, path.size() - 4);  // 2048 levels down: 200 files
+    for (int i = 0; i < 200; ++i) nested.addFile(bottom + "/" + std::to_string(i), "");
     *static_cast<std::string*>(image) = buildInMemory(nested, {"-da", "1"}).image;
     return nullptr;
   }, &deep);
@@ -102,6 +106,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{5, 69}, 276, "ReadMe.TXT", 1,
        "block 5, offset 276: entry /ReadMe.TXT: the disc cannot tell this name from another one of its directory\n",
        {"/ReadMe.TXT: the disc cannot tell it from an earlier name"}},
+      {{5, 69}, 232, be32(8), 10,
+       "block 5, offset 168: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar 8)\n"},
       {{5, 69}, 308, be32(0x7FFFFFFF), 7,
        "block 5, offset 244: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar "
        "2147483647)\n"},
@@ -111,7 +117,7 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {},
        &siblings},
       {{5}, 12, be32(20), 2, "block 5: the last block of directory /C holds no entry\n", {}, &siblings},
-      {{}, 0, "", 3, "block 2052, offset 20: directory " + path + " lies deeper than 2048 levels: it is not read\n",
+      {{}, 0, "", 3, "block 2059, offset 308: directory " + path + " lies deeper than 2048 levels: it is not read\n",
        {path + ": the directory could not be read"}, &deep},
   };
   for (const auto& c : cases) {
@@ -141,6 +147,21 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
     bytes[at] = static_cast<char>(bytes[at] ^ (1 + random() % 255));
     MemoryImageFile image(bytes);
     EXPECT_GT(readImage(image, true).problemCount, 0u) << "byte " << at;
+  }
+  // The deep chain's listings go out line by line: over 4 MB of text each,
+  // counted and never held.
+  struct Counting : Console {
+    void print(std::string_view text) override { bytes += text.size(), peak = std::max(peak, heapInUse()); }
+    void error(std::string_view) override {}
+    static std::size_t heapInUse() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
+    std::size_t bytes = 0, start = heapInUse(), peak = start;
+  };
+  MemoryImageFile chain(deep);
+  const ImageTree tree = readImage(chain, false);
+  for (const auto list : {listText, listJson}) {
+    Counting console;
+    list(tree, console);
+    EXPECT_LT(console.peak - console.start, std::size_t{1} << 20) << console.bytes << " bytes of text";
   }
 }
 
@@ -188,6 +209,11 @@ TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {
   std::string error;
   extractImage(tree, image, *host.openExtractRoot("out", error));
   EXPECT_EQ(host.extracted["out"], want);
+  // A write that fails mid-file leaves nothing under the file's name.
+  host.failWrite.insert("a/big");
+  const ExtractResult full = extractImage(tree, image, *host.openExtractRoot("full", error));
+  EXPECT_EQ(full.skipped, std::vector<std::string>{"/a/big: cannot write file: No space left on device"});
+  EXPECT_EQ(host.extracted["full"], (FakeImageHost::Tree{{"a/", ""}, {"z/", ""}, {"z/e", ""}}));
 }
 
 }  // namespace vornel

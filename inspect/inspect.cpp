@@ -1,5 +1,6 @@
 #include "inspect/inspect.h"
 
+#include <new>
 #include <string_view>
 
 #include "image/image_compare.h"
@@ -28,7 +29,7 @@ struct Request {
 
 class Inspector {
  public:
-  Inspector(ImageHost& host, FileSystem& fs, InspectOutput& output) : host_(host), fs_(fs), o_(output) {}
+  Inspector(ImageHost& host, FileSystem& fs, Console& console) : host_(host), fs_(fs), o_(console) {}
 
   int run(const Request& r) {
     std::string error;
@@ -42,7 +43,7 @@ class Inspector {
     switch (r.mode) {
       case Mode::List:
       case Mode::Json:
-        o_.out += r.mode == Mode::Json ? listJson(tree) : listText(tree);
+        r.mode == Mode::Json ? listJson(tree, o_) : listText(tree, o_);
         return reportProblems(tree, r.image);
       case Mode::Check:
         return check(tree);
@@ -56,28 +57,28 @@ class Inspector {
 
  private:
   int trouble(const std::string& message) {
-    o_.err += "vornel-inspect: " + message + "\n";
+    o_.error("vornel-inspect: " + message + "\n");
     return kTrouble;
   }
 
   // The problems met while reading, on standard error.
   int reportProblems(const ImageTree& tree, const std::string& image) {
     for (const ImageProblem& p : tree.problems) {
-      o_.err += "vornel-inspect: " + image + ": " + escapeText(describe(p)) + "\n";
+      o_.error("vornel-inspect: " + image + ": " + escapeText(describe(p)) + "\n");
     }
     return tree.problemCount == 0 ? kSound : kFound;
   }
 
   int check(const ImageTree& tree) {
-    for (const ImageProblem& p : tree.problems) o_.out += escapeText(describe(p)) + "\n";
+    for (const ImageProblem& p : tree.problems) o_.print(escapeText(describe(p)) + "\n");
     if (tree.problemCount > tree.problems.size()) {
-      o_.out += "and " + std::to_string(tree.problemCount - tree.problems.size()) + " more problems\n";
+      o_.print("and " + std::to_string(tree.problemCount - tree.problems.size()) + " more problems\n");
     }
     if (tree.problemCount == 0) {
-      o_.out += "image is sound\n";
+      o_.print("image is sound\n");
       return kSound;
     }
-    o_.out += std::to_string(tree.problemCount) + (tree.problemCount == 1 ? " problem\n" : " problems\n");
+    o_.print(std::to_string(tree.problemCount) + (tree.problemCount == 1 ? " problem\n" : " problems\n"));
     return kFound;
   }
 
@@ -85,8 +86,8 @@ class Inspector {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     if (fs_.stat(dir).kind != FileKind::Directory) return trouble(dir + " is not a directory");
     const std::vector<std::string> differences = compareWithTree(fs_, dir, tree, image);
-    for (const std::string& line : differences) o_.out += escapeText(line) + "\n";
-    if (differences.empty()) o_.out += "same\n";
+    for (const std::string& line : differences) o_.print(escapeText(line) + "\n");
+    if (differences.empty()) o_.print("same\n");
     return differences.empty() ? kSound : kFound;
   }
 
@@ -95,17 +96,16 @@ class Inspector {
     const auto target = host_.openExtractRoot(dir, error);
     if (target == nullptr) return trouble(error);
     const ExtractResult result = extractImage(tree, image, *target);
-    for (const std::string& line : result.skipped) o_.err += "vornel-inspect: skipped " + escapeText(line) + "\n";
-    o_.out += "extracted " + std::to_string(result.directories) + " directories and " + std::to_string(result.files) +
-              " files to " + dir + "\n";
-    if (result.aborted) return kTrouble;
+    for (const std::string& line : result.skipped) o_.error("vornel-inspect: skipped " + escapeText(line) + "\n");
+    o_.print("extracted " + std::to_string(result.directories) + " directories and " + std::to_string(result.files) +
+             " files to " + dir + "\n");
     const int problems = reportProblems(tree, imagePath);
     return result.skipped.empty() ? problems : kFound;
   }
 
   ImageHost& host_;
   FileSystem& fs_;
-  InspectOutput& o_;
+  Console& o_;
 };
 
 // Parses the command line; false with a message for a usage error.
@@ -137,22 +137,40 @@ bool parse(int argc, const char* const* argv, Request& r, std::string& error) {
   return true;
 }
 
+// The run's status, unless its output was lost.
+int finish(CheckedConsole& console, int status) {
+  std::string reason;
+  if (console.finish(reason)) return status;
+  console.error("vornel-inspect: cannot write the output: " + reason + "\n");
+  return kTrouble;
+}
+
 }  // namespace
 
-int runInspect(int argc, const char* const* argv, ImageHost& host, FileSystem& fs, InspectOutput& output) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
-      output.out += kUsage;
-      return kSound;
+int runInspect(int argc, const char* const* argv, ImageHost& host, FileSystem& fs, CheckedConsole& console) {
+  try {
+    for (int i = 1; i < argc; ++i) {
+      const std::string_view arg = argv[i];
+      if (arg == "--help" || arg == "-h") {
+        console.print(kUsage);
+        return finish(console, kSound);
+      }
+      if (arg == "--version") {
+        console.print("vornel-inspect 1.0\n");
+        return finish(console, kSound);
+      }
     }
-  }
-  Request request;
-  std::string error;
-  if (!parse(argc, argv, request, error)) {
-    output.err += "vornel-inspect: " + error + "\n" + kUsage;
+    Request request;
+    std::string error;
+    if (!parse(argc, argv, request, error)) {
+      console.error("vornel-inspect: " + error + "\n" + kUsage);
+      return finish(console, kTrouble);
+    }
+    return finish(console, Inspector(host, fs, console).run(request));
+  } catch (const std::bad_alloc&) {
+    console.error("vornel-inspect: out of memory\n");
     return kTrouble;
   }
-  return Inspector(host, fs, output).run(request);
 }
 
 }  // namespace vornel

@@ -11,6 +11,20 @@ namespace vornel {
 
 using Outcome = std::tuple<int, std::string, std::string>;  // exit status, standard output, standard error
 
+// Both streams in memory; standard output is lost, as on a full device, past
+// `room` bytes.
+class TestConsole : public CheckedConsole {
+ public:
+  void print(std::string_view text) override { strings.print(text); }
+  void error(std::string_view text) override { strings.error(text); }
+  bool finish(std::string& reason) override {
+    reason = "No space left on device";
+    return strings.text().size() <= room;
+  }
+  StringConsole strings;
+  std::size_t room = SIZE_MAX;
+};
+
 TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
   FakeFileSystem fs;
   fs.addFile("src/d/q\"b\\\x01\n\x7f\xff.\xe9", "x");
@@ -22,11 +36,12 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
                  {"noisy", image + std::string(1100 * 2048, 'x')},
                  {"zeros", std::string(226 * 2048, '\0')},
                  {"short", "CD"}};
-  const auto inspect = [&](std::vector<const char*> args) {
+  const auto inspect = [&](std::vector<const char*> args, std::size_t room = SIZE_MAX) {
     args.insert(args.begin(), "vornel-inspect");
-    InspectOutput output;
-    const int status = runInspect(static_cast<int>(args.size()), args.data(), host, fs, output);
-    return Outcome{status, output.out, output.err};
+    TestConsole console;
+    console.room = room;
+    const int status = runInspect(static_cast<int>(args.size()), args.data(), host, fs, console);
+    return Outcome{status, console.strings.text(), console.strings.errors()};
   };
   const std::string longer = "block 0, offset 80: blockCount 226 does not match the image length of 464896 bytes";
   const std::string usage = std::get<1>(inspect({"--help"}));
@@ -66,6 +81,7 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
       {{"--extract", "other", "longer"},
        {1, "extracted 1 directories and 1 files to other\n", "vornel-inspect: longer: " + longer + "\n"}},
       {{"--help"}, {0, usage, ""}},
+      {{"--version", "image"}, {0, "vornel-inspect 1.0\n", ""}},
       {{}, {2, "", "vornel-inspect: expected one image\n" + usage}},
       {{"a", "b"}, {2, "", "vornel-inspect: expected one image\n" + usage}},
       {{"--list", "image"}, {2, "", "vornel-inspect: unknown option --list\n" + usage}},
@@ -83,6 +99,14 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
   EXPECT_EQ(inspect({"--extract", "again", "image"}),
             (Outcome{1, "extracted 0 directories and 0 files to again\n",
                      "vornel-inspect: skipped /d: cannot create d\n"}));
+  // Output lost, as on a full device: every mode fails.
+  const std::string lost = "vornel-inspect: cannot write the output: No space left on device\n";
+  for (const auto& args : std::vector<std::vector<const char*>>{
+           {"image"}, {"--json", "image"}, {"--check", "image"}, {"--compare", "src", "image"},
+           {"--extract", "full", "image"}, {"--help"}, {"--version"}}) {
+    const auto [status, out, err] = inspect(args, 0);
+    EXPECT_TRUE(status == 2 && err.ends_with(lost)) << args[0];
+  }
 }
 
 }  // namespace vornel

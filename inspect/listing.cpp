@@ -10,7 +10,7 @@ namespace vornel {
 namespace {
 
 struct Line {
-  std::string path;
+  const std::string& path;  // escaped
   bool directory;
   std::string type;
   std::int64_t byteCount;
@@ -19,26 +19,39 @@ struct Line {
 };
 
 // Calls `visit` for the root and every directory and file, depth first, with
-// an explicit stack so that a chain of directories of any depth is fine.
-void walk(const ImageTree& tree, const std::function<void(const Line&)>& visit) {
+// an explicit stack so that a chain of directories of any depth is fine. The
+// path grows and shrinks with the walk, each name escaped once, so a line
+// costs its own name and not its depth.
+void walk(const ImageTree& tree, std::string (*escape)(const std::string&),
+          const std::function<void(const Line&)>& visit) {
   if (!tree.usable) return;
   const ImageDirectory& root = tree.directories[0];
-  visit({"/", true, "*dir", std::int64_t{root.blockCount} * 2048, root.blockCount, &root.avatars});
-  std::vector<std::pair<int, std::size_t>> stack{{0, 0}};
+  std::string path = "/";
+  visit({path, true, "*dir", std::int64_t{root.blockCount} * 2048, root.blockCount, &root.avatars});
+  struct Frame {
+    int directory;
+    std::size_t next;
+    std::size_t pathSize;  // the directory's path, with its "/"
+  };
+  std::vector<Frame> stack{{0, 0, 1}};
   while (!stack.empty()) {
-    auto& [d, next] = stack.back();
-    const auto& entries = tree.directories[d].entries;
-    if (next == entries.size()) {
+    Frame& f = stack.back();
+    const auto& entries = tree.directories[f.directory].entries;
+    if (f.next == entries.size()) {
       stack.pop_back();
       continue;
     }
-    const ImageEntry& e = entries[next++];
+    const ImageEntry& e = entries[f.next++];
     const std::uint32_t kind = e.kind();
     if (kind != entry::kKindFile && kind != entry::kKindDirectory) continue;
-    const int dir = d;
-    visit({tree.path(dir, e.name), kind == entry::kKindDirectory, std::string(e.type.data(), 4), e.byteCount,
-           e.blockCount, &e.avatars});
-    if (e.directory >= 0) stack.emplace_back(e.directory, 0);
+    path.resize(f.pathSize);
+    path += escape(e.name);
+    visit({path, kind == entry::kKindDirectory, std::string(e.type.data(), 4), e.byteCount, e.blockCount,
+           &e.avatars});
+    if (e.directory >= 0) {
+      path += '/';
+      stack.push_back({e.directory, 0, path.size()});  // f is not used past this point
+    }
   }
 }
 
@@ -50,10 +63,11 @@ std::string joined(const std::vector<std::int32_t>& values, const char* separato
 
 std::size_t directoryCount(const ImageTree& tree) { return tree.usable ? tree.directories.size() : 0; }
 
-// A JSON string: every byte is one character, U+0000 to U+00FF, so any name
-// comes out as valid JSON and the bytes can be recovered exactly.
-std::string jsonString(const std::string& bytes) {
-  std::string out = "\"";
+// The inside of a JSON string: every byte is one character, U+0000 to
+// U+00FF, so any name comes out as valid JSON and the bytes can be recovered
+// exactly.
+std::string escapeJson(const std::string& bytes) {
+  std::string out;
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
@@ -67,8 +81,10 @@ std::string jsonString(const std::string& bytes) {
       out += code;
     }
   }
-  return out + "\"";
+  return out;
 }
+
+std::string jsonString(const std::string& bytes) { return '"' + escapeJson(bytes) + '"'; }
 
 }  // namespace
 
@@ -87,45 +103,49 @@ std::string escapeText(const std::string& bytes) {
   return out;
 }
 
-std::string listText(const ImageTree& tree) {
+void listText(const ImageTree& tree, Console& out) {
   const ImageLabel& l = tree.label;
-  std::string out = "volume label: " + escapeText(l.volumeLabel) + "\nblock count: " + std::to_string(l.blockCount) +
-                    "\nroot avatars: " + joined(l.rootAvatars, " ") + "\n";
-  walk(tree, [&](const Line& line) {
+  out.print("volume label: " + escapeText(l.volumeLabel) + "\nblock count: " + std::to_string(l.blockCount) +
+            "\nroot avatars: " + joined(l.rootAvatars, " ") + "\n");
+  walk(tree, escapeText, [&](const Line& line) {
     char columns[256];  // the widest line: 8 avatars of 11 characters, a type of 4 escaped bytes
     std::snprintf(columns, sizeof columns, "%-9s \"%s\" %10lld %7lld %-15s ", line.directory ? "directory" : "file",
                   escapeText(line.type).c_str(), static_cast<long long>(line.byteCount),
                   static_cast<long long>(line.blockCount), joined(*line.avatars, ",").c_str());
-    out += columns + escapeText(line.path) + "\n";
+    out.print(columns);
+    out.print(line.path);
+    out.print("\n");
   });
-  out += std::to_string(directoryCount(tree)) + " directories, " + std::to_string(tree.fileCount) + " files, " +
-         std::to_string(tree.blocksUsed) + " blocks used, " + std::to_string(tree.imageBytes) + " image bytes\n";
-  return out;
+  out.print(std::to_string(directoryCount(tree)) + " directories, " + std::to_string(tree.fileCount) + " files, " +
+            std::to_string(tree.blocksUsed) + " blocks used, " + std::to_string(tree.imageBytes) + " image bytes\n");
 }
 
-std::string listJson(const ImageTree& tree) {
+void listJson(const ImageTree& tree, Console& out) {
   const ImageLabel& l = tree.label;
-  std::string out = "{\n  \"label\": {\"volumeLabel\": " + jsonString(l.volumeLabel) +
-                    ", \"blockCount\": " + std::to_string(l.blockCount) + ", \"rootAvatars\": [" +
-                    joined(l.rootAvatars, ", ") + "]},\n  \"entries\": [";
+  out.print("{\n  \"label\": {\"volumeLabel\": " + jsonString(l.volumeLabel) +
+            ", \"blockCount\": " + std::to_string(l.blockCount) + ", \"rootAvatars\": [" +
+            joined(l.rootAvatars, ", ") + "]},\n  \"entries\": [");
   const char* separator = "\n";
-  walk(tree, [&](const Line& line) {
-    out += separator;
-    out += "    {\"path\": " + jsonString(line.path) + ", \"kind\": \"" + (line.directory ? "directory" : "file") +
-           "\", \"type\": " + jsonString(line.type) + ", \"byteCount\": " + std::to_string(line.byteCount) +
-           ", \"blockCount\": " + std::to_string(line.blockCount) + ", \"avatars\": [" + joined(*line.avatars, ", ") +
-           "]}";
+  walk(tree, escapeJson, [&](const Line& line) {
+    out.print(separator);
+    out.print("    {\"path\": \"");
+    out.print(line.path);
+    out.print("\", \"kind\": \"" + std::string(line.directory ? "directory" : "file") +
+              "\", \"type\": " + jsonString(line.type) + ", \"byteCount\": " + std::to_string(line.byteCount) +
+              ", \"blockCount\": " + std::to_string(line.blockCount) + ", \"avatars\": [" +
+              joined(*line.avatars, ", ") + "]}");
     separator = ",\n";
   });
-  out += "\n  ],\n  \"summary\": {\"directories\": " + std::to_string(directoryCount(tree)) +
-         ", \"files\": " + std::to_string(tree.fileCount) + ", \"blocksUsed\": " + std::to_string(tree.blocksUsed) +
-         ", \"imageBytes\": " + std::to_string(tree.imageBytes) + "},\n  \"problems\": [";
+  out.print("\n  ],\n  \"summary\": {\"directories\": " + std::to_string(directoryCount(tree)) +
+            ", \"files\": " + std::to_string(tree.fileCount) + ", \"blocksUsed\": " +
+            std::to_string(tree.blocksUsed) + ", \"imageBytes\": " + std::to_string(tree.imageBytes) +
+            "},\n  \"problems\": [");
   separator = "\n";
   for (const ImageProblem& p : tree.problems) {
-    out += separator + ("    " + jsonString(describe(p)));
+    out.print(separator + ("    " + jsonString(describe(p))));
     separator = ",\n";
   }
-  return out + "\n  ]\n}\n";
+  out.print("\n  ]\n}\n");
 }
 
 }  // namespace vornel

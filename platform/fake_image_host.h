@@ -4,6 +4,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/image_file.h"
 
@@ -25,45 +27,45 @@ class MemoryImageFile : public ImageFile {
 };
 
 // Images held in memory by path, and extraction into memory: each root maps
-// the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes.
+// the paths it holds ("a/b" for a file, "a/" for a directory) to their bytes;
+// a file appears only when finished.
 struct FakeImageHost : ImageHost {
   using Tree = std::map<std::string, std::string>;
   std::map<std::string, std::string> images;
   std::map<std::string, Tree> extracted;
   std::set<std::string> failCreate;  // paths below any root ("a/b") that cannot be created
+  std::set<std::string> failWrite;   // files whose writes fail once they hold some bytes
 
   struct Target : ExtractTarget {
-    Target(Tree& t, const std::set<std::string>& f) : tree(t), failCreate(f) {}
-    // Adds the entry `name` + `suffix` to the current directory, unless `name` is taken or made to fail.
-    bool add(const std::string& name, const char* suffix, std::string& error) {
-      const std::string path = dir + name;
-      if (failCreate.count(path) + tree.count(path) + tree.count(path + "/") != 0) {
-        error = "cannot create " + path;
-        return false;
-      }
-      file = &tree[path + suffix];
-      return true;
+    Target(FakeImageHost& h, Tree& t) : host(h), tree(t) {}
+    bool creatable(const std::string& name, std::string& error) {
+      path = held.back() + name;
+      if (host.failCreate.count(path) + tree.count(path) + tree.count(path + "/") == 0) return true;
+      error = "cannot create " + path;
+      return false;
     }
     bool enterNewDirectory(const std::string& name, std::string& error) override {
-      if (!add(name, "/", error)) return false;
-      dir += name + "/";
+      if (!creatable(name, error)) return false;
+      tree[path + "/"];
+      held.push_back(path + "/");
       return true;
     }
-    bool leaveDirectory(std::string&) override {
-      dir.erase(dir.rfind('/', dir.size() - 2) + 1);
-      return true;
+    void leaveDirectory() override { held.pop_back(); }
+    bool createFile(const std::string& name, std::string& error) override { return creatable(name, error); }
+    bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
+      const bool full = host.failWrite.count(path) != 0 && !content.empty();
+      if (full) error = "cannot write file: No space left on device";
+      else content.append(reinterpret_cast<const char*>(data), size);
+      return !full;
     }
-    bool createFile(const std::string& name, std::string& error) override { return add(name, "", error); }
-    bool writeFile(const std::uint8_t* data, std::size_t size, std::string&) override {
-      file->append(reinterpret_cast<const char*>(data), size);
-      return true;
-    }
-    bool closeFile(std::string&) override { return true; }
+    bool finishFile(std::string&) override { return tree.emplace(path, std::exchange(content, {})).second; }
+    void abandonFile() override { content.clear(); }
 
+    FakeImageHost& host;
     Tree& tree;
-    const std::set<std::string>& failCreate;
-    std::string dir;  // the current directory: "" or "a/b/"
-    std::string* file = nullptr;
+    std::vector<std::string> held{""};  // the directories on the current path: "", "a/", "a/b/"
+    std::string path;                  // the entry being made
+    std::string content;                // the file being written
   };
 
   std::unique_ptr<ImageFile> openImage(const std::string& path, std::string& error) override {
@@ -72,7 +74,7 @@ struct FakeImageHost : ImageHost {
     return nullptr;
   }
   std::unique_ptr<ExtractTarget> openExtractRoot(const std::string& path, std::string& error) override {
-    if (extracted[path].empty()) return std::make_unique<Target>(extracted[path], failCreate);
+    if (extracted[path].empty()) return std::make_unique<Target>(*this, extracted[path]);
     error = path + " is not empty";
     return nullptr;
   }

@@ -23,6 +23,8 @@ class ImageFile {
 };
 
 // A cursor on a directory tree being created, one directory at a time.
+// Every directory on the current path stays held as it was entered, so a
+// folder moved or replaced meanwhile never sends an entry anywhere else.
 // Nothing is ever created through a symbolic link, and nothing that exists
 // is replaced: a name that already exists in the current directory fails.
 class ExtractTarget {
@@ -31,14 +33,19 @@ class ExtractTarget {
   // Creates the subdirectory `name` of the current directory and makes it
   // the current one.
   virtual bool enterNewDirectory(const std::string& name, std::string& error) = 0;
-  // Makes the parent of the current directory the current one.
-  virtual bool leaveDirectory(std::string& error) = 0;
-  // Creates the file `name` in the current directory and starts writing it.
+  // Makes the directory that was current before the last
+  // enterNewDirectory the current one again.
+  virtual void leaveDirectory() = 0;
+  // Starts the file `name` in the current directory, under a temporary
+  // name until finishFile.
   virtual bool createFile(const std::string& name, std::string& error) = 0;
   // Appends to the file that createFile started.
   virtual bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) = 0;
-  // Ends the file that createFile started.
-  virtual bool closeFile(std::string& error) = 0;
+  // Ends the file and gives it its name. On failure (a write the host
+  // deferred, the name taken) nothing is left under either name.
+  virtual bool finishFile(std::string& error) = 0;
+  // Drops the file that createFile started: nothing is left of it.
+  virtual void abandonFile() = 0;
 };
 
 // What vornel-inspect needs of the host besides the source file services.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/descriptor.h"
+#include "platform/posix_interrupts.h"
 
 namespace vornel {
 
@@ -51,54 +52,6 @@ class PosixInputFile : public InputFile {
   Descriptor fd_;
   int error_ = 0;
 };
-
-// The temporary image file that an interrupting signal must not leave
-// behind. Kept in static storage so that the handler only reads it.
-char gTempPath[4096];
-volatile std::sig_atomic_t gTempSet = 0;
-
-extern "C" void removeTempAndDie(int signal) {
-  if (gTempSet) ::unlink(gTempPath);
-  ::signal(signal, SIG_DFL);
-  ::raise(signal);
-}
-
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
-
-// Blocks the interrupting signals for its lifetime, so that a temporary file
-// is never created without being registered for removal.
-class InterruptsBlocked {
- public:
-  InterruptsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal : kInterrupts) sigaddset(&set, signal);
-    ::sigprocmask(SIG_BLOCK, &set, &saved_);
-  }
-  ~InterruptsBlocked() { ::sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-
- private:
-  sigset_t saved_;
-};
-
-void registerTemp(const std::string& path) {
-  static bool installed = false;
-  if (!installed) {
-    installed = true;
-    for (int signal : kInterrupts) {
-      struct sigaction action = {};
-      struct sigaction previous = {};
-      action.sa_handler = removeTempAndDie;
-      sigemptyset(&action.sa_mask);
-      // A signal the caller chose to ignore (nohup) stays ignored.
-      if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-      ::sigaction(signal, &action, nullptr);
-    }
-  }
-  gTempSet = 0;
-  std::memcpy(gTempPath, path.c_str(), path.size() + 1);
-  gTempSet = 1;
-}
 
 class PosixOutputFile : public OutputFile {
  public:

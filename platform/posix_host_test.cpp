@@ -1,5 +1,6 @@
 // The host's own file services on real folders.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 
 #include "platform/image_file.h"
 #include "platform/posix_file_system.h"
+#include "platform/stdio_console.h"
 
 namespace vornel {
 namespace {
@@ -50,6 +52,7 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   auto copy = posix.createOutput((dir / "copy").string());
   ASSERT_TRUE(source && copy);
   EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), 5u);
+  EXPECT_EQ(posix.createOutput("/dev/null")->copyFrom(*source, 0, 5), 0u);  // a device: refused at once
   copy.reset();
   EXPECT_FALSE(posix.openInput((dir / "missing").string()));
 
@@ -91,23 +94,30 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   const std::uint8_t* blocks[] = {buffer, buffer};
   EXPECT_FALSE(image && image->writeBlocks(0, blocks, 2));
 
-  // SIGTERM while an image is written: the old output stays and the
-  // temporary file goes.
+  // A signal while an image or an extracted file is written: the old output
+  // stays and the temporary file goes.
   const fs::path term = dir / "term";
   std::ofstream(term) << "previous image";
+  fs::create_directory(dir / "x");
   const auto settled = entries();
-  const pid_t child = ::fork();
-  if (child == 0) {
-    auto output = PosixFileSystem().createOutput(term.string());
-    for (std::uint64_t at = 0;; at += sizeof buffer) output->writeBlocks(at, blocks, 1);
+  for (const auto& [signal, extract] : {std::pair{SIGTERM, false}, {SIGPIPE, false}, {SIGHUP, true}}) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::string error;
+      auto target = PosixImageHost().openExtractRoot((dir / "x").string(), error);
+      auto output = extract && target->createFile("file", error) ? nullptr : posix.createOutput(term.string());
+      for (std::uint64_t at = 0;; at += 2) {
+        output ? output->writeBlocks(at, blocks, 1) : target->writeFile(buffer, 2, error);
+      }
+    }
+    int status = 0;
+    while (entries() == settled && fs::is_empty(dir / "x") && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
+    ::kill(child, signal);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+    EXPECT_TRUE(fs::file_size(term) == 14u && fs::is_empty(dir / "x")) << signal;
+    EXPECT_EQ(entries(), settled);
   }
-  int status = 0;
-  while (entries() == settled && ::waitpid(child, &status, WNOHANG) == 0) ::usleep(1000);
-  ::kill(child, SIGTERM);
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  EXPECT_EQ(fs::file_size(term), 14u);
-  EXPECT_EQ(entries(), settled);
 
   // Extraction never follows a link; image reads stay inside the image.
   const std::string tmp = (dir / "host").string();
@@ -121,19 +131,30 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   fs::create_directory_symlink(tmp + "/outside", tmp + "/out/dir");
   fs::create_symlink(tmp + "/victim", tmp + "/out/file");
   fs::create_symlink(tmp + "/nothing", tmp + "/out/dangling");
-  EXPECT_FALSE(target->createFile("file", error) || target->createFile("dangling", error) ||
-               target->enterNewDirectory("dir", error) || fs::exists(tmp + "/nothing"));
+  const auto write = [&](const char* name) {
+    return target->createFile(name, error) && target->writeFile(buffer, 2, error) && target->finishFile(error);
+  };
+  EXPECT_FALSE(write("file") || write("dangling") || target->enterNewDirectory("dir", error) ||
+               fs::exists(tmp + "/nothing"));
   EXPECT_TRUE(fs::file_size(tmp + "/victim") == 4 && fs::is_empty(tmp + "/outside"));
-  // Down two levels and back up to the root.
-  const auto xyz = reinterpret_cast<const std::uint8_t*>("xyz");
-  EXPECT_TRUE(target->enterNewDirectory("a", error) && target->enterNewDirectory("b", error) &&
-              target->createFile("deep", error) && target->writeFile(xyz, 3, error) && target->closeFile(error) &&
-              target->leaveDirectory(error) && target->leaveDirectory(error) && target->createFile("top", error))
-      << error;
-  EXPECT_TRUE(fs::file_size(tmp + "/out/a/b/deep") == 3 && fs::exists(tmp + "/out/top"));
+  // Down two levels and back up to the root, with the first level moved
+  // elsewhere and replaced meanwhile: its entries follow the folder held.
+  ASSERT_TRUE(target->enterNewDirectory("a", error) && target->enterNewDirectory("b", error)) << error;
+  fs::create_directory(tmp + "/moved");
+  fs::rename(tmp + "/out/a", tmp + "/moved/a");
+  fs::create_directory(tmp + "/out/a");
+  EXPECT_TRUE(write("deep") && (target->leaveDirectory(), write("mid")) && (target->leaveDirectory(), write("top")));
+  EXPECT_TRUE(target->createFile("gone", error) && target->writeFile(buffer, 2, error)) << error;
+  target->abandonFile();
+  EXPECT_TRUE(fs::file_size(tmp + "/moved/a/b/deep") == 2 && fs::exists(tmp + "/moved/a/mid") &&
+              fs::file_size(tmp + "/out/top") == 2 && fs::is_empty(tmp + "/out/a"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp + "/out"), fs::directory_iterator()), 5);  // nothing else
   EXPECT_EQ(host.openExtractRoot(tmp + "/out", error), nullptr);
   EXPECT_EQ(error, tmp + "/out is not empty");
-  EXPECT_NE(host.openExtractRoot(tmp + "/outside", error), nullptr);  // empty
+  auto outside = host.openExtractRoot(tmp + "/outside", error);  // empty
+  EXPECT_TRUE(outside && outside->createFile("part", error) && !fs::is_empty(tmp + "/outside"));
+  outside.reset();  // a run that ends mid-file leaves nothing
+  EXPECT_TRUE(fs::is_empty(tmp + "/outside"));
 
   const auto victim = host.openImage(tmp + "/victim", error);
   std::uint8_t read[4];
@@ -141,6 +162,21 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   EXPECT_TRUE(victim->size() == 4 && victim->readAt(1, read, 3) && read[2] == 'p');
   EXPECT_FALSE(victim->readAt(1, read, 4) || victim->readAt(UINT64_MAX, read, 2));
   EXPECT_TRUE(host.openImage(tmp + "/none", error) == nullptr && host.openImage(tmp, error) == nullptr);
+  fs::resize_file(tmp + "/victim", 1);  // an image that shrinks while it is read
+  EXPECT_FALSE(victim->readAt(1, read, 3));
+
+  // Standard output on a device: a loss shows when it is flushed.
+  for (const std::string device : {"/dev/null", "/dev/full"}) {
+    if (const pid_t pid = ::fork(); pid == 0) {
+      ::dup2(::open(device.c_str(), O_WRONLY), 1);
+      StdioConsole console;
+      console.print("text");
+      ::_exit(console.finish(error) ? 0 : error == "No space left on device" ? 2 : 1);
+    } else {
+      int s = 0;
+      EXPECT_TRUE(::waitpid(pid, &s, 0) == pid && WIFEXITED(s) && WEXITSTATUS(s) == (device == "/dev/full") * 2);
+    }
+  }
   fs::remove_all(dir);
 }
 

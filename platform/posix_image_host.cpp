@@ -1,13 +1,18 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "platform/descriptor.h"
 #include "platform/image_file.h"
+#include "platform/posix_interrupts.h"
 
 namespace vornel {
 
@@ -37,25 +42,50 @@ class PosixImageFile : public ImageFile {
   std::uint64_t size_;
 };
 
-// Holds one descriptor: the current directory. Going down opens the child
-// relative to it and closes it; going up opens "..". So a tree of any depth
-// costs two descriptors, and every name is resolved inside a directory that
-// this class created itself, never through a link.
+// Holds a descriptor of every directory on the current path: going down
+// opens the child relative to its parent, going up closes it, and no name
+// is ever looked up from the root or through "..". So a folder moved or
+// replaced during the run keeps receiving its own entries wherever it now
+// is, and every name is resolved inside a directory that this class created
+// itself, never through a link. A file is written under a temporary name in
+// its directory and linked to its real name only when whole.
 class PosixExtractTarget : public ExtractTarget {
  public:
-  explicit PosixExtractTarget(int dirFd) : dir_(dirFd) {}
+  explicit PosixExtractTarget(int rootFd) : dirs_{rootFd} {}
+  ~PosixExtractTarget() override {
+    abandonFile();
+    for (const int fd : dirs_) ::close(fd);
+  }
+  PosixExtractTarget(const PosixExtractTarget&) = delete;
+  PosixExtractTarget& operator=(const PosixExtractTarget&) = delete;
 
   bool enterNewDirectory(const std::string& name, std::string& error) override {
-    if (::mkdirat(dir_.get(), name.c_str(), 0755) != 0) return fail(error, "cannot create directory");
-    return moveTo(::openat(dir_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
+    if (::mkdirat(dir(), name.c_str(), 0755) != 0) return fail(error, "cannot create directory");
+    const int fd = ::openat(dir(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return fail(error, "cannot open directory");
+    dirs_.push_back(fd);
+    return true;
   }
-  bool leaveDirectory(std::string& error) override {
-    return moveTo(::openat(dir_.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC), error);
+  void leaveDirectory() override {
+    ::close(dirs_.back());
+    dirs_.pop_back();
   }
   bool createFile(const std::string& name, std::string& error) override {
-    // O_EXCL refuses any existing name, a link included, dangling or not.
-    file_.reset(::openat(dir_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    return file_.get() >= 0 || fail(error, "cannot create file");
+    name_ = name;
+    // O_EXCL refuses any existing name, a link included, dangling or not;
+    // a temporary name that happens to be taken is tried again.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      temp_ = ".vornel-inspect-" + std::to_string(::getpid()) + "-" + std::to_string(nextTemp_++);
+      const InterruptsBlocked blocked;
+      file_.reset(::openat(dir(), temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+      if (file_.get() >= 0) {
+        registerTemp(dir(), temp_);
+        return true;
+      }
+      if (errno != EEXIST) break;
+    }
+    temp_.clear();
+    return fail(error, "cannot create file");
   }
   bool writeFile(const std::uint8_t* data, std::size_t size, std::string& error) override {
     while (size > 0) {
@@ -67,23 +97,51 @@ class PosixExtractTarget : public ExtractTarget {
     }
     return true;
   }
-  bool closeFile(std::string& error) override {
-    return ::close(file_.release()) == 0 || fail(error, "cannot write file");
+  bool finishFile(std::string& error) override {
+    // A write error that the host defers (NFS, a quota) shows only at close.
+    if (::close(file_.release()) != 0) return discard(error, "cannot write file");
+    if (!publish()) return discard(error, "cannot create file");
+    gTempSet = 0;
+    temp_.clear();
+    return true;
+  }
+  void abandonFile() override {
+    file_.reset();
+    if (temp_.empty()) return;
+    ::unlinkat(dir(), temp_.c_str(), 0);
+    gTempSet = 0;
+    temp_.clear();
   }
 
  private:
+  int dir() const { return dirs_.back(); }
   static bool fail(std::string& error, const std::string& what) {
     error = reason(what);
     return false;
   }
-  bool moveTo(int fd, std::string& error) {
-    if (fd < 0) return fail(error, "cannot open directory");
-    dir_.reset(fd);
+  // Fails with the host's reason and removes the temporary file.
+  bool discard(std::string& error, const std::string& what) {
+    fail(error, what);
+    abandonFile();
+    return false;
+  }
+  // Gives the temporary file its real name, never replacing an entry that
+  // exists: an atomic rename where the host offers one, else a new link.
+  bool publish() {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(dir(), temp_.c_str(), dir(), name_.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;  // the file system cannot rename so
+#endif
+    if (::linkat(dir(), temp_.c_str(), dir(), name_.c_str(), 0) != 0) return false;
+    ::unlinkat(dir(), temp_.c_str(), 0);
     return true;
   }
 
-  Descriptor dir_;
+  std::vector<int> dirs_;  // the root first, the current directory last
   Descriptor file_;
+  std::string name_;  // the file being written, and its temporary name
+  std::string temp_;
+  unsigned nextTemp_ = 0;
 };
 
 bool isEmptyDirectory(int fd) {
@@ -131,6 +189,14 @@ std::unique_ptr<ExtractTarget> PosixImageHost::openExtractRoot(const std::string
   if (!isEmptyDirectory(fd.get())) {
     error = path + " is not empty";
     return nullptr;
+  }
+  // A descriptor per level of the deepest chain an image holds (2048
+  // levels), where the host allows that many.
+  constexpr rlim_t kWanted = 4096;
+  struct rlimit files;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < kWanted) {
+    files.rlim_cur = std::min(kWanted, files.rlim_max);
+    ::setrlimit(RLIMIT_NOFILE, &files);
   }
   return std::make_unique<PosixExtractTarget>(fd.release());
 }
