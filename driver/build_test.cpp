@@ -320,12 +320,14 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   FakeFileSystem fs;
   const std::pair<std::string, std::string> files[] = {
       {"f", "f"},       {"#f", "300 abc 500"}, {"g", "g"},     {"#g", "1 2 3 4\t5 6 7 8\r\n9 10\n"},
-      {"#gone", "400"}, {"Dir/x", "x"}, {"#Dir", "500"}, {"h", "h"}, {"#h", "700 " + std::string(41, 'w')}};
+      {"#gone", "400"}, {"Dir/x", "x"}, {"#Dir", "500"}, {"h", "h"}, {"#h", "700 " + std::string(41, 'w')},
+      {"e", ""}, {"#e", "none"}};  // an empty file takes even unset positions
   for (const auto& [path, content] : files) fs.addFile("src/" + path, content);
   const BuildRun first = buildInMemory(fs, {"stray", "-out", "src/Dir/out.iso"});
   EXPECT_EQ(first.status, 0) << first.text;
   EXPECT_EQ(first.errors,
             "vornel: warning: ignored the argument \"stray\", which is no option\n"
+            "vornel: warning: src/#e: ignored \"none\": reading stops at the first word that is not a number\n"
             "vornel: warning: src/#f: ignored \"abc 500\": reading stops at the first word that is not a number\n"
             "vornel: warning: src/#g: ignored \"9 10\": a placement file holds at most 8 numbers\n"
             "vornel: warning: src/#h: ignored \"" + std::string(37, 'w') +

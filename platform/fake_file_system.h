@@ -58,6 +58,9 @@ class FakeFileSystem : public FileSystem {
   // Host copies (copyFrom) take at most this many bytes a call; 0 copies
   // nothing, so the writer reads and writes.
   std::uint64_t copyAtMost = 0;
+  // Reads return at most this many bytes a call, as a pipe or a network file
+  // system may; 0 sets no limit.
+  std::uint64_t readAtMost = 0;
   std::optional<std::uint64_t> failSeekTo;
   std::optional<std::pair<std::uint64_t, long long>> shortWrite;  // at this offset, only this many bytes
   std::function<void()> onCreateOutput;  // runs once, between the scan and the writing
@@ -109,7 +112,7 @@ class FakeFileSystem : public FileSystem {
     }
     const auto fail = failReadAfter.find(path);
     return std::make_unique<Input>(node->content, fail == failReadAfter.end() ? UINT64_MAX : fail->second,
-                                   reasonFor(path, "Input/output error"));
+                                   reasonFor(path, "Input/output error"), readAtMost);
   }
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override {
     if (onCreateOutput) std::exchange(onCreateOutput, nullptr)();
@@ -145,12 +148,12 @@ class FakeFileSystem : public FileSystem {
   };
   class Input : public InputFile {
    public:
-    Input(std::string content, std::uint64_t failAfter, std::string reason)
-        : content_(std::move(content)), failAfter_(failAfter), reason_(std::move(reason)) {}
+    Input(std::string content, std::uint64_t failAfter, std::string reason, std::uint64_t readAtMost)
+        : content_(std::move(content)), failAfter_(failAfter), reason_(std::move(reason)), readAtMost_(readAtMost) {}
     std::string lastError() const override { return reason_; }
     long long read(std::uint8_t* buffer, std::size_t size) override {
       if (position_ >= failAfter_) return -1;
-      const std::size_t count = take(size);
+      const std::size_t count = take(readAtMost_ == 0 ? size : std::min<std::uint64_t>(size, readAtMost_));
       std::memcpy(buffer, content_.data() + position_, count);
       position_ += count;
       return static_cast<long long>(count);
@@ -168,6 +171,7 @@ class FakeFileSystem : public FileSystem {
     std::string content_;
     std::uint64_t failAfter_;
     std::string reason_;
+    std::uint64_t readAtMost_;
     std::uint64_t position_ = 0;
   };
 

@@ -71,6 +71,7 @@ TEST(RoundTripTest, GeneratedTreesCheckOutWhateverTheHostsOrderCopiesReadAheadAn
     add(forward, entries, false);
     add(reverse, entries, true);
     reverse.copyAtMost = std::array<std::uint64_t, 4>{1, 1000, 4096, 1 << 30}[seed % 4];
+    reverse.readAtMost = 700 * seed;  // reads cut short, as a pipe or a network file system cuts them
     const BuildRun a = buildInMemory(forward, options);
     const BuildRun b = buildInMemory(reverse, options, &reverse);
     std::vector<std::string> toStdout = options;
@@ -100,6 +101,7 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   entries.push_back({"src/big.bin", big});
   FakeFileSystem fake;
   add(fake, entries, false);
+  fake.readAtMost = 100000;  // the big file comes in pieces smaller than a copy buffer
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("vornel-round-trip-" + std::to_string(std::random_device()()));
   ASSERT_TRUE(std::filesystem::create_directory(dir));
