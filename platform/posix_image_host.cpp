@@ -12,6 +12,7 @@
 
 #include "platform/descriptor.h"
 #include "platform/image_file.h"
+#include "platform/posix_calls.h"
 #include "platform/posix_interrupts.h"
 
 namespace vornel {
@@ -128,7 +129,7 @@ class PosixExtractTarget : public ExtractTarget {
   // Gives the temporary file its real name, never replacing an entry that
   // exists: an atomic rename where the host offers one, else a new link.
   bool publish() {
-#ifdef RENAME_NOREPLACE
+#if VORNEL_LINUX_CALLS && defined(RENAME_NOREPLACE)
     if (::renameat2(dir(), temp_.c_str(), dir(), name_.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;  // the file system cannot rename so
 #endif
