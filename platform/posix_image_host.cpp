@@ -26,16 +26,13 @@ class PosixImageFile : public ImageFile {
   PosixImageFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-    if (offset > size_ || size > size_ - offset) return false;
-    while (size > 0) {
-      const ssize_t got = ::pread(fd_.get(), buffer, size, static_cast<off_t>(offset));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      buffer += got;
-      offset += static_cast<std::uint64_t>(got);
-      size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return readWhole(size_, offset, buffer, size, [this](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+      ssize_t got;
+      do {
+        got = ::pread(fd_.get(), into, count, static_cast<off_t>(at));
+      } while (got < 0 && errno == EINTR);
+      return static_cast<long long>(got);
+    });
   }
 
  private:

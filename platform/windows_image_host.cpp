@@ -21,15 +21,9 @@ class WindowsImageFile : public ImageFile {
   WindowsImageFile(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-    if (offset > size_ || size > size_ - offset) return false;
-    while (size > 0) {
-      const long long got = vornel::readAt(handle_.get(), offset, buffer, size);
-      if (got <= 0) return false;
-      buffer += got;
-      offset += static_cast<std::uint64_t>(got);
-      size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return readWhole(size_, offset, buffer, size, [this](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+      return vornel::readAt(handle_.get(), at, into, count);
+    });
   }
 
  private:
