@@ -135,7 +135,7 @@ class WindowsExtractTarget : public ExtractTarget {
  private:
   struct Folder {
     Handle handle;
-    std::wstring path;                  // ends with "\"
+    std::wstring path;                       // ends with "\"
     std::unordered_set<std::wstring> names;  // caseKey of every name given in it
   };
 
