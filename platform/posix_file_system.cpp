@@ -118,10 +118,10 @@ class PosixOutputFile : public OutputFile {
     }
     return true;
   }
-  // The kernel copies straight from the source into the image. A host that
-  // cannot copy between the two files (another file system, a device)
-  // refuses at once, and the caller reads and writes instead.
-  // Elsewhere nothing is copied here, and the caller reads and writes.
+  // On Linux the kernel copies straight from the source into the image; a
+  // kernel that cannot copy between the two files (another file system, a
+  // device) refuses at once. Then, and on every other host, nothing is
+  // copied here and the caller reads and writes instead.
   std::uint64_t copyFrom([[maybe_unused]] InputFile& in, [[maybe_unused]] std::uint64_t offset,
                          [[maybe_unused]] std::uint64_t length) override {
     std::uint64_t copied = 0;
