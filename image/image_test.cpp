@@ -2,7 +2,6 @@
 // bounds, the comparison with the source, and extraction.
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <pthread.h>
 
 #include <array>
@@ -12,6 +11,7 @@
 #include "image/image_compare.h"
 #include "inspect/listing.h"
 #include "platform/fake_image_host.h"
+#include "platform/memory_chunks.h"
 
 namespace vornel {
 
@@ -153,7 +153,7 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
   struct Counting : Console {
     void print(std::string_view text) override { bytes += text.size(), peak = std::max(peak, heapInUse()); }
     void error(std::string_view) override {}
-    static std::size_t heapInUse() { return mallinfo2().uordblks + mallinfo2().hblkhd; }
+    static std::size_t heapInUse() { return heapBytesInUse(); }
     std::size_t bytes = 0, start = heapInUse(), peak = start;
   };
   MemoryImageFile chain(deep);

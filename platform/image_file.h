@@ -22,6 +22,24 @@ class ImageFile {
   virtual bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) = 0;
 };
 
+// Reads exactly size bytes at offset of an image of imageSize bytes, piece
+// by piece: readSome(offset, buffer, size) returns the count it read, 0 at
+// the end, less than 0 on an error. False on an error or when the range
+// goes past the end.
+template <typename ReadSome>
+bool readWhole(std::uint64_t imageSize, std::uint64_t offset, std::uint8_t* buffer, std::size_t size,
+               ReadSome readSome) {
+  if (offset > imageSize || size > imageSize - offset) return false;
+  while (size > 0) {
+    const long long got = readSome(offset, buffer, size);
+    if (got <= 0) return false;
+    buffer += got;
+    offset += static_cast<std::uint64_t>(got);
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
 // A cursor on a directory tree being created, one directory at a time.
 // Every directory on the current path stays held as it was entered, so a
 // folder moved or replaced meanwhile never sends an entry anywhere else.

@@ -18,4 +18,8 @@ void* allocateMemoryChunk();
 void* allocatePageAligned(std::size_t size);
 void freePageAligned(void* memory);
 
+// The bytes that the program's heap holds now, for tests that check memory
+// stays bounded; 0 where the host cannot tell.
+std::size_t heapBytesInUse();
+
 }  // namespace vornel

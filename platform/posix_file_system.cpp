@@ -17,14 +17,25 @@
 #include <vector>
 
 #include "platform/descriptor.h"
+#include "platform/posix_calls.h"
 #include "platform/posix_interrupts.h"
 
 namespace vornel {
 
+namespace {
+
+// strerror_r in both of its forms: the GNU one returns its text, which may
+// be a text of its own instead of the buffer; the POSIX one fills the buffer.
+[[maybe_unused]] const char* errorText(const char* text, const char* /*buffer*/) { return text; }
+[[maybe_unused]] const char* errorText(int result, const char* buffer) {
+  return result == 0 ? buffer : "unknown error";
+}
+
+}  // namespace
+
 std::string hostErrorText(int error) {
-  char buffer[256];
-  // The GNU strerror_r, which may return a text of its own instead of the buffer.
-  return ::strerror_r(error, buffer, sizeof buffer);
+  char buffer[256] = {};
+  return errorText(::strerror_r(error, buffer, sizeof buffer), buffer);
 }
 
 namespace {
@@ -94,9 +105,8 @@ class PosixOutputFile : public OutputFile {
       }
       vector[0].iov_base = static_cast<std::uint8_t*>(vector[0].iov_base) + written;
       vector[0].iov_len -= written;
-      const ssize_t put =
-          inOrder_ ? ::writev(fd_.get(), vector.data(), static_cast<int>(count))
-                   : ::pwritev(fd_.get(), vector.data(), static_cast<int>(count), static_cast<off_t>(offset));
+      const ssize_t put = inOrder_ ? ::writev(fd_.get(), vector.data(), static_cast<int>(count))
+                                   : writeAt(offset, vector.data(), static_cast<int>(count));
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) return failed(errno);
       if (put == 0) return failed(ENOSPC);  // the host took nothing and gave no reason
@@ -108,20 +118,24 @@ class PosixOutputFile : public OutputFile {
     }
     return true;
   }
-  // The kernel copies straight from the source into the image. A host that
-  // cannot copy between the two files (another file system, a device)
-  // refuses at once, and the caller reads and writes instead.
-  std::uint64_t copyFrom(InputFile& in, std::uint64_t offset, std::uint64_t length) override {
+  // On Linux the kernel copies straight from the source into the image; a
+  // kernel that cannot copy between the two files (another file system, a
+  // device) refuses at once. Then, and on every other host, nothing is
+  // copied here and the caller reads and writes instead.
+  std::uint64_t copyFrom([[maybe_unused]] InputFile& in, [[maybe_unused]] std::uint64_t offset,
+                         [[maybe_unused]] std::uint64_t length) override {
+    std::uint64_t copied = 0;
+#if VORNEL_LINUX_CALLS
     const auto* source = dynamic_cast<const PosixInputFile*>(&in);
     if (source == nullptr || inOrder_) return 0;
     auto position = static_cast<loff_t>(offset);
-    std::uint64_t copied = 0;
     while (copied < length) {
       const ssize_t got = ::copy_file_range(source->fd(), nullptr, fd_.get(), &position, length - copied, 0);
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) break;
       copied += static_cast<std::uint64_t>(got);
     }
+#endif
     return copied;
   }
   bool commit() override {
@@ -139,6 +153,16 @@ class PosixOutputFile : public OutputFile {
   bool failed(int error) {
     error_ = error;
     return false;
+  }
+  // One positioned, vectored write; a seek and a plain vectored one where
+  // the host has no pwritev.
+  ssize_t writeAt(std::uint64_t offset, const iovec* vector, int count) {
+#if VORNEL_LINUX_CALLS
+    return ::pwritev(fd_.get(), vector, count, static_cast<off_t>(offset));
+#else
+    if (::lseek(fd_.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return -1;
+    return ::writev(fd_.get(), vector, count);
+#endif
   }
   void discardTemp() {
     if (tempPath_.empty()) return;
@@ -177,7 +201,7 @@ int PosixFileSystem::folderOf(const std::string& path, const char*& name) {
   if (slash == std::string::npos || slash + 1 == path.size()) return AT_FDCWD;
   if (path.compare(0, slash + 1, folder_) != 0) {
     folder_ = path.substr(0, slash + 1);
-    folderFd_.reset(::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folderFd_.reset(::open(folder_.c_str(), (VORNEL_LINUX_CALLS ? O_PATH : O_RDONLY) | O_DIRECTORY | O_CLOEXEC));
   }
   if (folderFd_.get() < 0) return AT_FDCWD;
   name = path.c_str() + slash + 1;
@@ -189,9 +213,10 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const char* name = nullptr;
   const int parent = folderOf(folder, name);
-  const Descriptor fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  Descriptor fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) return failed(errno);
   names.clear();
+#if VORNEL_LINUX_CALLS
   // The entries straight from the host, a buffer at a time: an error is
   // told apart from the end, which an empty read marks.
   alignas(dirent64) char buffer[32768];
@@ -205,6 +230,22 @@ bool PosixFileSystem::listDirectory(const std::string& path, std::vector<std::st
     }
   }
   return got == 0 || failed(errno);
+#else
+  // readdir tells an error from the end by errno, which it leaves alone at the end.
+  DIR* dir = ::fdopendir(fd.get());
+  if (dir == nullptr) return failed(errno);
+  fd.release();
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      names.emplace_back(entry->d_name);
+    }
+    errno = 0;
+  }
+  const int error = errno;
+  ::closedir(dir);
+  return error == 0 || failed(error);
+#endif
 }
 
 FileInfo PosixFileSystem::stat(const std::string& path) {
@@ -273,7 +314,12 @@ std::unique_ptr<OutputFile> PosixFileSystem::createOutput(const std::string& pat
   ::umask(mask);
   InterruptsBlocked blocked;
   // Created exclusively; read and write for the owner only until fchmod.
+#if VORNEL_LINUX_CALLS
   const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+#else
+  const int fd = ::mkstemp(temp.data());
+  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+#endif
   if (fd < 0) return failed(errno), nullptr;
   registerTemp(temp);
   auto out = std::make_unique<PosixOutputFile>(fd, temp, target);

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "platform/image_file.h"
+#include "platform/posix_calls.h"
 #include "platform/posix_file_system.h"
 #include "platform/stdio_console.h"
 
@@ -51,7 +52,7 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   auto source = posix.openInput((dir / "file").string());
   auto copy = posix.createOutput((dir / "copy").string());
   ASSERT_TRUE(source && copy);
-  EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), 5u);
+  EXPECT_EQ(copy->copyFrom(*source, 2048, 10000), kLinuxCalls ? 5u : 0u);  // else the caller reads and writes
   EXPECT_EQ(posix.createOutput("/dev/null")->copyFrom(*source, 0, 5), 0u);  // a device: refused at once
   copy.reset();
   EXPECT_FALSE(posix.openInput((dir / "missing").string()));

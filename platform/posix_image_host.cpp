@@ -12,6 +12,7 @@
 
 #include "platform/descriptor.h"
 #include "platform/image_file.h"
+#include "platform/posix_calls.h"
 #include "platform/posix_interrupts.h"
 
 namespace vornel {
@@ -25,16 +26,13 @@ class PosixImageFile : public ImageFile {
   PosixImageFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   std::uint64_t size() const override { return size_; }
   bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size) override {
-    if (offset > size_ || size > size_ - offset) return false;
-    while (size > 0) {
-      const ssize_t got = ::pread(fd_.get(), buffer, size, static_cast<off_t>(offset));
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) return false;
-      buffer += got;
-      offset += static_cast<std::uint64_t>(got);
-      size -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return readWhole(size_, offset, buffer, size, [this](std::uint64_t at, std::uint8_t* into, std::size_t count) {
+      ssize_t got;
+      do {
+        got = ::pread(fd_.get(), into, count, static_cast<off_t>(at));
+      } while (got < 0 && errno == EINTR);
+      return static_cast<long long>(got);
+    });
   }
 
  private:
@@ -128,7 +126,7 @@ class PosixExtractTarget : public ExtractTarget {
   // Gives the temporary file its real name, never replacing an entry that
   // exists: an atomic rename where the host offers one, else a new link.
   bool publish() {
-#ifdef RENAME_NOREPLACE
+#if VORNEL_LINUX_CALLS && defined(RENAME_NOREPLACE)
     if (::renameat2(dir(), temp_.c_str(), dir(), name_.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;  // the file system cannot rename so
 #endif

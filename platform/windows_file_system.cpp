@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/windows_interrupts.h"
 #include "platform/windows_text.h"
 
 namespace vornel {
@@ -17,6 +17,7 @@ namespace vornel {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr const char* kNotUtf8 = "the name is not valid UTF-8";
 
 // Opens a path only to read its status: links and junctions are followed,
 // folders open too, and no other program's sharing is disturbed.
@@ -29,6 +30,7 @@ class WindowsInputFile : public InputFile {
   explicit WindowsInputFile(HANDLE handle) : handle_(handle) {}
   long long read(std::uint8_t* buffer, std::size_t size) override {
     const long long got = readAt(handle_.get(), position_, buffer, size);
+    if (got < 0) error_ = lastErrorText();
     if (got > 0) position_ += static_cast<std::uint64_t>(got);
     return got;
   }
@@ -36,30 +38,13 @@ class WindowsInputFile : public InputFile {
     position_ = offset;
     return true;
   }
+  std::string lastError() const override { return error_; }
 
  private:
   Handle handle_;
   std::uint64_t position_ = 0;
+  std::string error_;
 };
-
-// The temporary image file that Ctrl+C, Ctrl+Break or closing the console
-// must not leave behind. The host calls the handler on a thread of its own,
-// so a lock keeps it from meeting a half-registered path.
-std::mutex gTempMutex;
-std::wstring gTempPath;
-
-BOOL WINAPI removeTemp(DWORD /*event*/) {
-  std::lock_guard lock(gTempMutex);
-  // The file was opened with FILE_SHARE_DELETE, so it goes when the process
-  // ends and its handle closes.
-  if (!gTempPath.empty()) DeleteFileW(gTempPath.c_str());
-  return FALSE;  // the host's own handling then ends the process
-}
-
-void setTemp(std::wstring path) {
-  std::lock_guard lock(gTempMutex);
-  gTempPath = std::move(path);
-}
 
 // A rename over an output that another program holds open (an emulator, a
 // virus scanner) fails with one of these; it is retried for a while.
@@ -72,23 +57,34 @@ constexpr std::chrono::milliseconds kRenamePause{50};
 
 class WindowsOutputFile : public OutputFile {
  public:
-  // An empty tempPath writes the output in place (NUL or another device).
-  WindowsOutputFile(HANDLE handle, std::wstring tempPath, std::wstring finalPath, DWORD attributes)
-      : handle_(handle), tempPath_(std::move(tempPath)), finalPath_(std::move(finalPath)), attributes_(attributes) {}
+  // An empty tempPath writes the output in place (NUL, another device, a
+  // pipe, standard output); one that cannot seek is written in order.
+  WindowsOutputFile(HANDLE handle, std::wstring tempPath, std::wstring finalPath, DWORD attributes, bool inOrder)
+      : handle_(handle),
+        tempPath_(std::move(tempPath)),
+        finalPath_(std::move(finalPath)),
+        attributes_(attributes),
+        inOrder_(inOrder) {}
   ~WindowsOutputFile() override {
     if (tempPath_.empty()) return;
     handle_.close();
     DeleteFileW(tempPath_.c_str());
-    setTemp({});
+    clearTemp();
   }
+  bool inOrder() const override { return inOrder_; }
+  // An output written in order only ever stands at its end.
   bool seek(std::uint64_t offset) override {
+    if (inOrder_ && offset != position_) return failed("the output cannot seek: it takes the image in order");
     position_ = offset;
     return true;
   }
   long long write(const std::uint8_t* data, std::size_t size) override {
     std::size_t done = 0;
     while (done < size) {
-      const long long put = writeAt(handle_.get(), position_, data + done, size - done);
+      const long long put = inOrder_ ? writeNext(handle_.get(), data + done, size - done)
+                                     : writeAt(handle_.get(), position_, data + done, size - done);
+      if (put < 0) failed(lastErrorText());
+      if (put == 0) failed("the host took nothing and gave no reason");
       if (put <= 0) return done > 0 ? static_cast<long long>(done) : -1;
       done += static_cast<std::size_t>(put);
       position_ += static_cast<std::uint64_t>(put);
@@ -97,7 +93,7 @@ class WindowsOutputFile : public OutputFile {
   }
   // The blocks go out gathered into writes of up to kMaxTransfer bytes.
   bool writeBlocks(std::uint64_t offset, std::span<const std::uint8_t* const> blocks, std::size_t blockSize) override {
-    position_ = offset;
+    if (!seek(offset)) return false;
     const std::size_t perWrite = std::max<std::size_t>(1, kMaxTransfer / blockSize);
     for (std::size_t next = 0; next < blocks.size(); next += perWrite) {
       const std::size_t count = std::min(perWrite, blocks.size() - next);
@@ -108,54 +104,45 @@ class WindowsOutputFile : public OutputFile {
     return true;
   }
   bool commit() override {
-    if (!handle_.close()) return false;
+    if (!handle_.close()) return failed(lastErrorText());
     if (tempPath_.empty()) return true;
     // The replaced file's attributes (hidden, system, archive) carry over.
     if (attributes_ != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(tempPath_.c_str(), attributes_);
     const auto deadline = std::chrono::steady_clock::now() + kRenameRetry;
     while (!MoveFileExW(tempPath_.c_str(), finalPath_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      if (!heldOpen(GetLastError()) || std::chrono::steady_clock::now() >= deadline) return false;
+      const DWORD error = GetLastError();
+      if (!heldOpen(error)) return failed(hostErrorText(error));
+      if (std::chrono::steady_clock::now() >= deadline) {
+        return failed("another program held the output open for two seconds: " + hostErrorText(error));
+      }
       std::this_thread::sleep_for(kRenamePause);
     }
     tempPath_.clear();
-    setTemp({});
+    clearTemp();
     return true;
   }
+  std::string lastError() const override { return error_; }
 
  private:
+  bool failed(std::string reason) {
+    error_ = std::move(reason);
+    return false;
+  }
+
   Handle handle_;
   std::wstring tempPath_;
   std::wstring finalPath_;
   DWORD attributes_;  // to give the image, INVALID_FILE_ATTRIBUTES for none
+  bool inOrder_;
   std::uint64_t position_ = 0;
   std::vector<std::uint8_t> gathered_;  // kept from one write to the next
+  std::string error_;
 };
 
 // The folder part of a path, with its separator; empty for a bare name.
 std::wstring folderOf(const std::wstring& path) {
   const std::size_t end = path.find_last_of(L"\\/:");
   return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-// Creates a new file beside target exclusively, registered for removal
-// before any interrupt can see it; invalid when it cannot be created.
-HANDLE createTemp(const std::wstring& target, std::wstring& tempPath) {
-  static unsigned counter = 0;
-  static bool installed = false;
-  std::lock_guard lock(gTempMutex);
-  if (!installed) installed = SetConsoleCtrlHandler(removeTemp, TRUE) != 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = folderOf(target) + L".vornel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-               std::to_wstring(counter++);
-    const HANDLE handle = CreateFileW(tempPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      gTempPath = tempPath;
-      return handle;
-    }
-    if (GetLastError() != ERROR_FILE_EXISTS) break;
-  }
-  return INVALID_HANDLE_VALUE;
 }
 
 // Where the image goes for an existing output: the file itself, or the
@@ -171,11 +158,18 @@ std::wstring finalTarget(HANDLE existing, const std::wstring& path) {
   return target;
 }
 
+// Whether a handle refuses to be positioned: a pipe, the console, most
+// devices. NUL takes any position, so it is written in place.
+bool cannotSeek(HANDLE handle) {
+  LARGE_INTEGER at = {};
+  return GetFileType(handle) == FILE_TYPE_PIPE || !SetFilePointerEx(handle, at, nullptr, FILE_CURRENT);
+}
+
 }  // namespace
 
 bool WindowsFileSystem::listDirectory(const std::string& path, std::vector<std::string>& names) {
   std::wstring folder;
-  if (!toWide(path, folder)) return false;
+  if (!toWide(path, folder)) return failed(kNotUtf8);
   if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
   // Large fetches: the host hands over many entries per call, and the basic
   // information level skips the short 8.3 names.
@@ -184,10 +178,13 @@ bool WindowsFileSystem::listDirectory(const std::string& path, std::vector<std::
                                        nullptr, FIND_FIRST_EX_LARGE_FETCH);
   names.clear();
   if (find == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
     // Only an empty drive root lists nothing at all, not even ".".
     const DWORD attributes = GetFileAttributesW(folder.c_str());
-    return GetLastError() == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return failed("it is not a folder");
+    }
+    return (error == ERROR_FILE_NOT_FOUND && attributes != INVALID_FILE_ATTRIBUTES) || failed(hostErrorText(error));
   }
   std::string prefix = path;
   if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
@@ -198,16 +195,21 @@ bool WindowsFileSystem::listDirectory(const std::string& path, std::vector<std::
     if (!toUtf8(name, utf8)) unreadable_.insert(prefix + utf8);
     names.push_back(std::move(utf8));
   } while (FindNextFileW(find, &entry));
-  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  const DWORD error = GetLastError();
   FindClose(find);
-  return complete;
+  return error == ERROR_NO_MORE_FILES || failed(hostErrorText(error));
 }
 
 FileInfo WindowsFileSystem::stat(const std::string& path) {
   FileInfo info;
+  info.kind = FileKind::Unreadable;
   std::wstring wide;
-  if (!toWide(path, wide) || unreadable_.count(path) != 0) {
-    info.kind = FileKind::Unreadable;
+  if (!toWide(path, wide)) {
+    info.reason = kNotUtf8;
+    return info;
+  }
+  if (unreadable_.count(path) != 0) {
+    info.reason = "the name is not valid UTF-16";
     return info;
   }
   const Handle handle(openForStatus(wide));
@@ -216,22 +218,23 @@ FileInfo WindowsFileSystem::stat(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     const bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     const bool notFound = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    info.reason = hostErrorText(error);
     if (error == ERROR_CANT_RESOLVE_FILENAME || (notFound && isLink)) {
-      info.kind = FileKind::Other;  // a link that leads nowhere
+      info.kind = FileKind::Other;
+      if (notFound) info.reason = "it is a link that leads nowhere";
     } else if (notFound) {
       info.kind = FileKind::Missing;
-    } else {
-      info.kind = FileKind::Unreadable;
     }
     return info;
   }
   BY_HANDLE_FILE_INFORMATION status;
   if (GetFileType(handle.get()) != FILE_TYPE_DISK) {
-    info.kind = FileKind::Other;  // a device
+    info.kind = FileKind::Other;
+    info.reason = "it is a device";
     return info;
   }
   if (!GetFileInformationByHandle(handle.get(), &status)) {
-    info.kind = FileKind::Unreadable;
+    info.reason = lastErrorText();
     return info;
   }
   const bool directory = (status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -244,16 +247,28 @@ FileInfo WindowsFileSystem::stat(const std::string& path) {
 
 std::unique_ptr<InputFile> WindowsFileSystem::openInput(const std::string& path) {
   std::wstring wide;
-  if (!toWide(path, wide)) return nullptr;
+  if (!toWide(path, wide)) return failed(kNotUtf8), nullptr;
   const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) return failed(lastErrorText()), nullptr;
   return std::make_unique<WindowsInputFile>(handle);
 }
 
 std::unique_ptr<OutputFile> WindowsFileSystem::createOutput(const std::string& path) {
+  // Standard output is taken as it is and always written in order: it may
+  // be a pipe, and a redirected file may stand at any offset. Its own
+  // handle is a copy, which the image closes.
+  if (path == "-") {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_OUTPUT_HANDLE), GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+      return failed(lastErrorText()), nullptr;
+    }
+    return std::make_unique<WindowsOutputFile>(copy, std::wstring(), std::wstring(), INVALID_FILE_ATTRIBUTES, true);
+  }
   std::wstring wide;
-  if (path.empty() || !toWide(path, wide)) return nullptr;
+  if (path.empty()) return failed("the output path is empty"), nullptr;
+  if (!toWide(path, wide)) return failed(kNotUtf8), nullptr;
   std::wstring target = wide;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   const Handle existing(openForStatus(wide));
@@ -263,23 +278,27 @@ std::unique_ptr<OutputFile> WindowsFileSystem::createOutput(const std::string& p
       // NUL and other devices take the image in place.
       const HANDLE device = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
-      if (device == INVALID_HANDLE_VALUE) return nullptr;
-      return std::make_unique<WindowsOutputFile>(device, std::wstring(), wide, INVALID_FILE_ATTRIBUTES);
+      if (device == INVALID_HANDLE_VALUE) return failed(lastErrorText()), nullptr;
+      return std::make_unique<WindowsOutputFile>(device, std::wstring(), wide, INVALID_FILE_ATTRIBUTES,
+                                                 cannotSeek(device));
     }
     BY_HANDLE_FILE_INFORMATION status;
-    if (!GetFileInformationByHandle(existing.get(), &status)) return nullptr;
+    if (!GetFileInformationByHandle(existing.get(), &status)) return failed(lastErrorText()), nullptr;
     // A folder cannot take an image, and a read-only output is not to be replaced.
-    if ((status.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) return nullptr;
+    if ((status.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return failed("it is a folder"), nullptr;
+    if ((status.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) return failed("the file is read-only"), nullptr;
     target = finalTarget(existing.get(), wide);
-    if (target.empty()) return nullptr;
+    if (target.empty()) return failed(lastErrorText()), nullptr;
     attributes = status.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
   }
   std::wstring temp;
-  const HANDLE handle = createTemp(target, temp);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_unique<WindowsOutputFile>(handle, temp, target, attributes);
+  const HANDLE handle = createTemp(folderOf(target), L".vornel-", temp);
+  if (handle == INVALID_HANDLE_VALUE) return failed(lastErrorText()), nullptr;
+  return std::make_unique<WindowsOutputFile>(handle, temp, target, attributes, false);
 }
+
+std::string WindowsFileSystem::lastError() const { return error_; }
 
 }  // namespace vornel

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -16,11 +17,19 @@ class WindowsFileSystem : public FileSystem {
   FileInfo stat(const std::string& path) override;
   std::unique_ptr<InputFile> openInput(const std::string& path) override;
   std::unique_ptr<OutputFile> createOutput(const std::string& path) override;
+  std::string lastError() const override;
 
  private:
+  bool failed(std::string reason) {
+    error_ = std::move(reason);
+    return false;
+  }
+
+
   // Paths listed with a name that is not valid UTF-16: they stand in the
   // listing with U+FFFD, and their status cannot be read.
   std::unordered_set<std::string> unreadable_;
+  std::string error_;  // of the last call that failed
 };
 
 }  // namespace vornel

@@ -68,4 +68,10 @@ void* allocatePageAligned(std::size_t size) { return _aligned_malloc(size, kPage
 
 void freePageAligned(void* memory) { _aligned_free(memory); }
 
+std::size_t heapBytesInUse() {
+  HEAP_SUMMARY summary = {};
+  summary.cb = sizeof summary;
+  return HeapSummary(GetProcessHeap(), 0, &summary) ? summary.cbAllocated : 0;
+}
+
 }  // namespace vornel

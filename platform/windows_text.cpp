@@ -75,13 +75,25 @@ long long readAt(HANDLE handle, std::uint64_t offset, std::uint8_t* buffer, std:
   return got;
 }
 
+namespace {
+
+long long writeSome(HANDLE handle, OVERLAPPED* at, const std::uint8_t* data, std::size_t size) {
+  DWORD put = 0;
+  if (!WriteFile(handle, data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &put, at)) return -1;
+  return put;
+}
+
+}  // namespace
+
 long long writeAt(HANDLE handle, std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
   OVERLAPPED at = {};
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  DWORD put = 0;
-  if (!WriteFile(handle, data, static_cast<DWORD>(std::min(size, kMaxTransfer)), &put, &at)) return -1;
-  return put;
+  return writeSome(handle, &at, data, size);
+}
+
+long long writeNext(HANDLE handle, const std::uint8_t* data, std::size_t size) {
+  return writeSome(handle, nullptr, data, size);
 }
 
 }  // namespace vornel

@@ -20,6 +20,8 @@ bool toWide(std::string_view text, std::wstring& wide);
 bool toUtf8(std::wstring_view wide, std::string& text);
 // The host's own text for an error code, such as "Access is denied.".
 std::string hostErrorText(DWORD code);
+// The host's own text for GetLastError().
+inline std::string lastErrorText() { return hostErrorText(GetLastError()); }
 
 // Why a Windows folder cannot hold an entry of this name as it is: a
 // reserved device name (with or without an extension), a name ending in a
@@ -33,6 +35,11 @@ class Handle {
   explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : handle_(other.release()) {}
+  Handle& operator=(Handle&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
   ~Handle() { close(); }
 
   HANDLE get() const { return handle_; }
@@ -59,5 +66,7 @@ class Handle {
 inline constexpr std::size_t kMaxTransfer = std::size_t{1} << 20;
 long long readAt(HANDLE handle, std::uint64_t offset, std::uint8_t* buffer, std::size_t size);
 long long writeAt(HANDLE handle, std::uint64_t offset, const std::uint8_t* data, std::size_t size);
+// A write at the handle's own position, for a handle that cannot seek.
+long long writeNext(HANDLE handle, const std::uint8_t* data, std::size_t size);
 
 }  // namespace vornel
