@@ -82,5 +82,13 @@ TEST(DiscImageTest, ARichTreeGivesTheImageItAlwaysGave) {
   EXPECT_EQ(run.errors + inOrder.errors, "");
 }
 
+// The volume id is the one number stored least significant byte first; the
+// trees above hold too few entries to fill its upper bytes.
+TEST(DiscImageTest, TheVolumeIdIsLittleEndian) {
+  std::uint8_t at[4];
+  storeLE32(at, 0x04030201);
+  EXPECT_EQ(std::string(at, at + 4), "\x01\x02\x03\x04");
+}
+
 }  // namespace
 }  // namespace vornel

@@ -106,6 +106,9 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{5, 69}, 276, "ReadMe.TXT", 1,
        "block 5, offset 276: entry /ReadMe.TXT: the disc cannot tell this name from another one of its directory\n",
        {"/ReadMe.TXT: the disc cannot tell it from an earlier name"}},
+      {{5, 69}, 276, "EMPTY", 1,  // not next to the entry it repeats
+       "block 5, offset 276: entry /EMPTY: the disc cannot tell this name from another one of its directory\n",
+       {"/EMPTY: the disc cannot tell it from an earlier name"}},
       {{5, 69}, 232, be32(8), 10,
        "block 5, offset 168: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar 8)\n"},
       {{5, 69}, 308, be32(0x7FFFFFFF), 7,

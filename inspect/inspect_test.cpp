@@ -27,7 +27,7 @@ class TestConsole : public CheckedConsole {
 
 TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
   FakeFileSystem fs;
-  fs.addFile("src/d/q\"b\\\x01\n\x7f\xff.\xe9", "x");
+  for (const char* root : {"src", "s"}) fs.addFile(root + std::string("/d/q\"b\\\x01\n\x7f\xff.\xe9"), "x");
   const std::string image = buildInMemory(fs).image;
   FakeImageHost host;
   host.images = {{"image", image},
@@ -75,6 +75,7 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
       {{"--check", "longer"},
        {1, longer + "\nblock 226: the image goes on past its last block in use\n2 problems\n", ""}},
       {{"--compare", "src/", "image"}, {0, "same\n", ""}},
+      {{"--compare", "s//", "image"}, {0, "same\n", ""}},
       {{"--compare", "src", "longer"}, {1, "image problem: " + longer + "\n", ""}},
       {{"--extract", "out", "image"}, {0, "extracted 1 directories and 1 files to out\n", ""}},
       {{"--extract", "out", "image"}, {2, "", "vornel-inspect: out is not empty\n"}},
