@@ -387,6 +387,26 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   EXPECT_EQ(third.image, first.image);
   EXPECT_NE(third.errors.find("vornel: warning: left out src/Dir/out.iso, which is the output file\n"),
             std::string::npos);
+
+  // A layout's entries that the tree lacks: one warning each, none for the
+  // contents of a missing directory; a file listed as a directory is missing
+  // too, and builds as a new entry.
+  FakeFileSystem laidOut;
+  laidOut.addFile("src/f", "f");
+  const std::string entry = R"(, "type": "    ", "blockCount": 1, "avatars": []},)";
+  laidOut.addFile("layout.json", R"({"label": {"volumeLabel": "", "volumeComment": "", "volumeFlags": 0, "volumeId": 9,)"
+                                 R"( "rootId": 2, "rootAvatars": [1]}, "entries": [)"
+                                 "\n" R"({"path": "/", "kind": "directory", "id": 2)" + entry +
+                                 "\n" R"({"path": "/f", "kind": "directory", "id": 3)" + entry +
+                                 "\n" R"({"path": "/g", "kind": "file", "id": 4)" + entry +
+                                 "\n" R"({"path": "/gone", "kind": "directory", "id": 5)" + entry +
+                                 "\n" R"({"path": "/gone/x", "kind": "file", "id": 6)" + entry.substr(0, entry.size() - 1) + "]}");
+  const BuildRun skipped = buildInMemory(laidOut, {"-layout", "layout.json"});
+  EXPECT_EQ(skipped.status, 0) << skipped.text;
+  EXPECT_EQ(skipped.errors,
+            "vornel: warning: layout.json line 3: skipped /f, which is no directory of the tree\n"
+            "vornel: warning: layout.json line 4: skipped /g, which is no file of the tree\n"
+            "vornel: warning: layout.json line 5: skipped /gone, which is no directory of the tree\n");
 }
 
 // The fake file system seen by a helper that reads slowly, so that the scan
