@@ -117,6 +117,17 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {},
        &siblings},
       {{5}, 12, be32(20), 2, "block 5: the last block of directory /C holds no entry\n", {}, &siblings},
+      // What a builder derives: the packing of entries into blocks, the
+      // lastInBlock mark, the label entry, ids of their own from 1 up.
+      {{5, 69}, 96, be32(0x40000002), 1,
+       "block 5, offset 96: entry /empty: lastInBlock is set, but a second entry of its size fits after it\n"},
+      {{5, 69}, 172, be32(13), 1, "block 5, offset 172: id 13 is the id of another record too\n"},
+      {{5, 69}, 100, be32(0), 1, "block 5, offset 100: id 0 is not 1 or more\n"},
+      {{5, 69}, 52, "Disc Label", 1,
+       "block 5, offset 20: the label entry does not describe blocks 0 and 225 (*lbl, \"Disc label\", 132 bytes, "
+       "the root's id)\n"},
+      {{4}, 12, be32(1964), 2, "block 5, offset 20: entry /C/34 opens a new block, but it fits after the last entry "
+       "of the block before\n", {}, &siblings},
       {{}, 0, "", 3, "block 2059, offset 308: directory " + path + " lies deeper than 2048 levels: it is not read\n",
        {path + ": the directory could not be read"}, &deep},
   };
