@@ -186,6 +186,10 @@ TEST(ImageTest, CompareNamesEachDifference) {
   fs.addDirectory("src/more");
   fs.remove("src/empty");
   fs.addDirectory("src/empty");
+  // Placement files as a build takes them: the first of a name counts.
+  fs.setContent("src/#readme.txt", "300 501");
+  fs.addFile("src/data/#README.TXT", "300 500");
+  fs.addFile("src/data/#data.bin", "1");
   MemoryImageFile image(bytes);
   const ImageTree tree = readImage(image, false);
   EXPECT_EQ(compareWithTree(fs, "src", tree, image),
@@ -193,13 +197,17 @@ TEST(ImageTest, CompareNamesEachDifference) {
                                       "content differs: /readme.txt at avatar 500, byte 3 (block 500)",
                                       "only in the source: /more",
                                       "content differs: /data/data.bin at avatar 1, byte 4999 (block 3)",
-                                      "only in the image: /data/level1.map", "only in the source: /data/new"}));
+                                      "only in the image: /data/level1.map", "only in the source: /data/new",
+                                      "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
+                                      "asks for 300,501"}));
   fs.setContent("src/readme.txt", std::string(31, 'r'));
   fs.failListing.insert("src/data");
   EXPECT_EQ(compareWithTree(fs, "src", tree, image),
             (std::vector<std::string>{"kind differs: /empty is a file in the image, a directory in the source",
                                       "size differs: /readme.txt has 30 bytes in the image, 31 in the source",
-                                      "only in the source: /more", "cannot read the source directory src/data"}));
+                                      "only in the source: /more", "cannot read the source directory src/data",
+                                      "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
+                                      "asks for 300,501"}));
 }
 
 TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {
