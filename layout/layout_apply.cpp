@@ -87,7 +87,9 @@ AppliedLayout applyLayout(const LayoutDocument& layout, const std::string& layou
     const auto count = static_cast<int>(e.avatars.size());
     if (item.file != nullptr) {
       item.file->type = e.type;
-      if (count == 0) continue;
+      // A file that was empty in the image holds no block there: once it has
+      // content, it is placed as a new one is.
+      if (count == 0 || (e.blockCount == 0 && item.file->blockCount > 0)) continue;
       std::copy(e.avatars.begin(), e.avatars.end(), item.file->avatars.begin());
       item.file->lastAvatar = count - 1;
       applied.pinned.push_back({item.file, nullptr, &e});

@@ -226,6 +226,14 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     EXPECT_TRUE(edited.status == 0 && !editedBlocks.empty() && std::includes(allowed.begin(), allowed.end(),
                                                                                editedBlocks.begin(), editedBlocks.end()));
     rebuild.setContent(changed.path, *changed.content);
+    // A file that was empty, and so held no block, is placed anew once it has content.
+    for (const Entry& e : entries) {
+      if (!e.content || !e.content->empty() || e.path.find('#') != std::string::npos) continue;
+      rebuild.setContent(e.path, "now");
+      EXPECT_EQ(buildInMemory(rebuild, layout).status, 0) << e.path;
+      rebuild.setContent(e.path, "");
+      break;
+    }
 
     // What the builder takes from the layout and never derives: another
     // type, label flags and comment come back in the rebuilt image's listing.
