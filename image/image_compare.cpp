@@ -228,7 +228,10 @@ class Comparer {
   template <typename Number>
   static std::string joined(const std::vector<Number>& avatars) {
     std::string text;
-    for (std::size_t i = 0; i < avatars.size(); ++i) text += (i == 0 ? "" : ",") + std::to_string(avatars[i]);
+    for (const Number avatar : avatars) {
+      if (!text.empty()) text += ',';
+      text += std::to_string(avatar);
+    }
     return text;
   }
 
