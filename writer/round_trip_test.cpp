@@ -15,6 +15,7 @@
 #include "driver/test_build.h"
 #include "image/image_compare.h"
 #include "inspect/listing.h"
+#include "layout/layout_document.h"
 #include "platform/fake_image_host.h"
 #include "platform/host.h"
 
@@ -126,12 +127,6 @@ TEST(RoundTripTest, RealAndFakeFileSystemsGiveTheSameImage) {
   EXPECT_TRUE(written == inMemory.image);
 }
 
-}  // namespace
-}  // namespace vornel
-
-namespace vornel {
-namespace {
-
 std::string listing(const std::string& image) {
   MemoryImageFile file(image);
   StringConsole json;
@@ -165,10 +160,10 @@ std::set<std::size_t> differingBlocks(const std::string& a, const std::string& b
   return blocks;
 }
 
-// The blocks of every copy of an entry, and for a directory also those of its own chain.
-void addBlocksOf(const ImageEntry& e, std::set<std::size_t>& blocks) {
-  for (const std::int32_t avatar : e.avatars) {
-    for (std::int32_t k = 0; k < e.blockCount; ++k) blocks.insert(static_cast<std::size_t>(avatar + k));
+// The blocks of every copy of a file or a directory.
+void addBlocksOf(const std::vector<std::int32_t>& avatars, std::int32_t count, std::set<std::size_t>& blocks) {
+  for (const std::int32_t avatar : avatars) {
+    for (std::int32_t k = 0; k < count; ++k) blocks.insert(static_cast<std::size_t>(avatar + k));
   }
 }
 
@@ -221,18 +216,20 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     rebuild.setContent(changed.path, content);
     const BuildRun edited = buildInMemory(rebuild, layout);
     std::set<std::size_t> allowed;
-    addBlocksOf(*originalTree.entry(changed.path.substr(3)), allowed);
+    const ImageEntry& changedEntry = *originalTree.entry(changed.path.substr(3));
+    addBlocksOf(changedEntry.avatars, changedEntry.blockCount, allowed);
     const std::set<std::size_t> editedBlocks = differingBlocks(original.image, edited.image);
     EXPECT_TRUE(edited.status == 0 && !editedBlocks.empty() && std::includes(allowed.begin(), allowed.end(),
                                                                                editedBlocks.begin(), editedBlocks.end()));
     rebuild.setContent(changed.path, *changed.content);
     // A file that was empty, and so held no block, is placed anew once it has content.
-    for (const Entry& e : entries) {
-      if (!e.content || !e.content->empty() || e.path.find('#') != std::string::npos) continue;
-      rebuild.setContent(e.path, "now");
-      EXPECT_EQ(buildInMemory(rebuild, layout).status, 0) << e.path;
-      rebuild.setContent(e.path, "");
-      break;
+    const auto empty = std::find_if(entries.begin(), entries.end(), [](const Entry& e) {
+      return e.content && e.content->empty() && e.path.find('#') == std::string::npos;
+    });
+    if (empty != entries.end()) {
+      rebuild.setContent(empty->path, "now");
+      EXPECT_EQ(buildInMemory(rebuild, layout).status, 0) << empty->path;
+      rebuild.setContent(empty->path, "");
     }
 
     // What the builder takes from the layout and never derives: another
@@ -257,28 +254,22 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     const ImageEntry* newEntry = addedTree.entry(folder.substr(3) + "/new.bin");
     ASSERT_NE(newEntry, nullptr);
     std::set<std::size_t> allowedAdded = {0, 225};
-    addBlocksOf(*newEntry, allowedAdded);
-    ImageEntry dir, dirBefore;
-    if (folder == "src") {
-      dir.avatars = addedTree.directories[0].avatars, dir.blockCount = addedTree.directories[0].blockCount;
-      dirBefore.blockCount = originalTree.directories[0].blockCount;
-    } else {
-      dir = *addedTree.entry(folder.substr(3)), dirBefore = *originalTree.entry(folder.substr(3));
-    }
-    addBlocksOf(dir, allowedAdded);
+    addBlocksOf(newEntry->avatars, newEntry->blockCount, allowedAdded);
+    const auto folderIn = [&](const ImageTree& t) -> const ImageDirectory& {
+      return t.directories[folder == "src" ? 0 : t.entry(folder.substr(3))->directory];
+    };
+    const ImageDirectory& dir = folderIn(addedTree);
+    addBlocksOf(dir.avatars, dir.blockCount, allowedAdded);
     const std::set<std::size_t> addedBlocks = differingBlocks(original.image, added.image);
-    if (dir.blockCount == dirBefore.blockCount) {
+    if (dir.blockCount == folderIn(originalTree).blockCount) {
       EXPECT_TRUE(std::includes(allowedAdded.begin(), allowedAdded.end(), addedBlocks.begin(), addedBlocks.end()));
       std::string labelBefore = original.image.substr(0, 2048), labelAfter = added.image.substr(0, 2048);
       labelBefore.replace(80, 4, 4, '\0'), labelAfter.replace(80, 4, 4, '\0');
       EXPECT_EQ(labelBefore, labelAfter);
     }
-    std::int32_t highest = std::max(originalTree.label.volumeId, originalTree.label.rootDirId);
-    for (const ImageDirectory& d : originalTree.directories) {
-      for (const ImageEntry& e : d.entries) highest = std::max(highest, e.id);
-    }
-    EXPECT_GT(newEntry->id, highest);
-
+    LayoutDocument listed;
+    readLayoutDocument(listing(original.image), listed);
+    EXPECT_GT(newEntry->id, listed.highestId());
   }
 }
 
