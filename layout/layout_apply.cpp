@@ -36,18 +36,6 @@ std::unordered_map<std::string, Item> indexTree(DirNode& root) {
   return items;
 }
 
-// The files and subdirectories of a directory in its entry order, so that
-// every later pass meets them in the order they are stored.
-void sortByEntryOrder(DirNode& dir) {
-  std::unordered_map<const void*, std::size_t> rank;
-  for (std::size_t i = 0; i < dir.entryOrder.size(); ++i) {
-    rank[dir.entryOrder[i].file ? static_cast<const void*>(dir.entryOrder[i].file) : dir.entryOrder[i].dir] = i;
-  }
-  const auto byRank = [&](const auto& a, const auto& b) { return rank[a.get()] < rank[b.get()]; };
-  std::stable_sort(dir.files.begin(), dir.files.end(), byRank);
-  std::stable_sort(dir.children.begin(), dir.children.end(), byRank);
-}
-
 std::string blocks(std::int64_t n) { return std::to_string(n) + (n == 1 ? " block" : " blocks"); }
 
 }  // namespace
@@ -113,7 +101,6 @@ AppliedLayout applyLayout(const LayoutDocument& layout, const std::string& layou
     item.parent()->entryOrder.push_back({item.file, item.dir});
   }
   preOrderWalk(root, [&](DirNode& dir) {
-    sortByEntryOrder(dir);
     for (auto& block : dir.blocks) block->id = ids.nextId();
     return 0;
   });
@@ -142,9 +129,9 @@ int placePinned(const AppliedLayout& applied, FreeBlocksPool& pool, Console& con
           if (pool.isFree(b)) continue;
           const auto holder = owners.find(pool.owner(b));
           why = "block " + std::to_string(b) + " already holds " +
-                (b == 0 || b == 225    ? std::string("the disc label")
-                 : holder != owners.end() ? pathOf(*holder->second)
-                                          : std::string("another entry"));
+                (pool.owner(b) == pool.owner(0) ? std::string("the disc label")
+                 : holder != owners.end()        ? pathOf(*holder->second)
+                                                 : std::string("another entry"));
         }
       }
       if (!why.empty()) {

@@ -1,7 +1,6 @@
-// Fuzz target for the layout document's reader: whatever the text holds, it
-// is read or refused with a line inside the text, and a document it reads
-// holds what a build relies on: the root first, ids from 1 up, at most 8
-// avatars each, every copy of a block or more inside the disc.
+// Fuzz target for the layout reader: any text is read or refused with a line
+// inside it, and a document read holds what a build relies on: the root
+// first, ids from 1 up, at most 8 avatars, every copy inside the disc.
 
 #include <algorithm>
 #include <cstdint>
