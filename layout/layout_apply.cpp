@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "format/bytes.h"
@@ -44,7 +45,7 @@ AppliedLayout applyLayout(const LayoutDocument& layout, const std::string& layou
                           AvatarCounts given, Console& console) {
   AppliedLayout applied;
   std::unordered_map<std::string, Item> items = indexTree(root);
-  std::unordered_map<const void*, bool> listed;
+  std::unordered_set<const void*> listed;
 
   const LayoutEntry& rootEntry = layout.entries[0];
   root.id = layout.rootId;
@@ -69,7 +70,7 @@ AppliedLayout applyLayout(const LayoutDocument& layout, const std::string& layou
       continue;
     }
     const Item item = found->second;
-    listed[item.file ? static_cast<const void*>(item.file) : item.dir] = true;
+    listed.insert(item.file ? static_cast<const void*>(item.file) : item.dir);
     item.id() = e.id;
     item.parent()->entryOrder.push_back({item.file, item.dir});
     const auto count = static_cast<int>(e.avatars.size());
@@ -107,12 +108,6 @@ AppliedLayout applyLayout(const LayoutDocument& layout, const std::string& layou
   return applied;
 }
 
-namespace {
-
-std::string pathOf(const PinnedEntry& p) { return p.entry->path; }
-
-}  // namespace
-
 int placePinned(const AppliedLayout& applied, FreeBlocksPool& pool, Console& console) {
   std::unordered_map<std::int32_t, const PinnedEntry*> owners;
   for (const PinnedEntry& p : applied.pinned) {
@@ -130,7 +125,7 @@ int placePinned(const AppliedLayout& applied, FreeBlocksPool& pool, Console& con
           const auto holder = owners.find(pool.owner(b));
           why = "block " + std::to_string(b) + " already holds " +
                 (pool.owner(b) == pool.owner(0) ? std::string("the disc label")
-                 : holder != owners.end()        ? pathOf(*holder->second)
+                 : holder != owners.end()        ? holder->second->entry->path
                                                  : std::string("another entry"));
         }
       }
@@ -139,7 +134,7 @@ int placePinned(const AppliedLayout& applied, FreeBlocksPool& pool, Console& con
             p.file ? "it has " + blocks(n) + " now, " + std::to_string(p.entry->blockCount) + " in the layout"
                    : "it has " + blocks(n) + " in the layout";
         return fail(console,
-                    "Error layout avatar " + std::to_string(avatar) + " of " + pathOf(p) + ": " + blocks(n) +
+                    "Error layout avatar " + std::to_string(avatar) + " of " + p.entry->path + ": " + blocks(n) +
                         " do not fit there.\n",
                     sizes + "; " + why + "; to place it anew, empty its avatars in the layout file");
       }
@@ -156,7 +151,7 @@ int fitPinnedDirectories(const AppliedLayout& applied, FreeBlocksPool& pool, Con
     const std::int64_t now = p.dir->blockCount(), held = p.entry->blockCount;
     if (now > held) {
       return fail(console,
-                  "Error layout avatar " + std::to_string(p.dir->avatars[0]) + " of " + pathOf(p) + ": " +
+                  "Error layout avatar " + std::to_string(p.dir->avatars[0]) + " of " + p.entry->path + ": " +
                       blocks(now) + " do not fit there.\n",
                   "the directory's entries need " + blocks(now) + " now, " + std::to_string(held) +
                       " in the layout; to place it anew, empty its avatars in the layout file");

@@ -91,7 +91,7 @@ struct DirNode {
   EntryRef entryInParent;  // none for the root
 
   // The block chain (never empty), the file list and the subdirectories, in
-  // the order in which entries are written and walked.
+  // the order in which they are walked and, without an entry order, written.
   std::vector<std::unique_ptr<DirBlock>> blocks;
   std::vector<std::unique_ptr<FileRecord>> files;
   std::vector<std::unique_ptr<DirNode>> children;
