@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <iterator>
 #include <limits>
-#include <optional>
-#include <unordered_map>
 #include <unordered_set>
 
 #include <nlohmann/json.hpp>
