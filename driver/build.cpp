@@ -7,6 +7,7 @@
 
 #include "format/directory_builder.h"
 #include "format/records.h"
+#include "layout/layout_apply.h"
 #include "layout/placement.h"
 #include "tree/scanner.h"
 #include "tree/source_tree.h"
@@ -66,9 +67,30 @@ struct BuildState {
   std::unique_ptr<PlacementList> placements;
   FreeBlocksPool pool;
   DiscLabel label;
+  LayoutDocument layout;
 };
 
+// Reads and checks the layout file of -layout, before anything is scanned.
+int readLayout(const std::string& path, FileSystem& fs, Console& console, LayoutDocument& layout) {
+  std::string text;
+  const auto in = fs.openInput(path);
+  long long got = in ? 1 : -1;
+  for (std::uint8_t chunk[65536]; got > 0;) {
+    got = in->read(chunk, sizeof chunk);
+    if (got > 0) text.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(got));
+  }
+  if (got < 0) return fail(console, "Error read file " + path + "\n", in ? in->lastError() : fs.lastError());
+  const LayoutError error = readLayoutDocument(text, layout);
+  if (error.line == 0) return 0;
+  return fail(console, "Error layout file " + path + ", line " + std::to_string(error.line) + ": expected " +
+                           error.expected + ".\n",
+              error.reason.empty() ? "a layout file is the listing that vornel-inspect --json writes" : error.reason);
+}
+
 int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, FileSystem* helperFs, Console& console) {
+  const bool haveLayout = !options.layoutPath.empty();
+  if (haveLayout && readLayout(options.layoutPath, fs, console, s.layout) != 0) return -1;
+
   // The creation order fixes the ids: the root's block and the root, then
   // the five system records, then the scan, then the label.
   s.root = newDirNode(s.ids, options.dirAvatars);
@@ -82,10 +104,28 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, File
   if (scanDirectory(*s.root, scan) != 0) return -1;
   console.print("Done.\n");
 
+  int rootAvatars = options.rootAvatars;
+  AppliedLayout applied;
+  if (haveLayout) {
+    const AvatarCounts given{options.rootAvatarsGiven ? options.rootAvatars : 0,
+                             options.dirAvatarsGiven ? options.dirAvatars : 0};
+    applied = applyLayout(s.layout, options.layoutPath, *s.root, s.ids, given, console);
+    if (!options.rootAvatarsGiven) rootAvatars = static_cast<int>(s.layout.rootAvatars.size());
+  }
+
   s.pool.clear();
-  reserveLabelBlocks(s.pool, initDiscLabel(s.label, options.volumeLabel, s.ids));
+  std::int32_t labelId = initDiscLabel(s.label, options.volumeLabel, s.ids);
+  if (haveLayout) {
+    labelId = s.layout.volumeId;
+    setLabelFields(s.label, options.volumeLabelGiven ? options.volumeLabel : s.layout.volumeLabel,
+                   s.layout.volumeComment, s.layout.volumeFlags, labelId);
+  }
+  reserveLabelBlocks(s.pool, labelId);
   console.print("Disc label avatars placed successfully.\n");
 
+  // What the layout pins stays where it is: the system files' and the
+  // placement files' blocks are taken after it.
+  if (placePinned(applied, s.pool, console) != 0) return -1;
   if (placeSystemFiles(*s.placements, *s.root, s.pool, console) != 0) return -1;
   console.print("System files avatars placed successfully.\n");
 
@@ -94,11 +134,12 @@ int buildStages(const BuildOptions& options, BuildState& s, FileSystem& fs, File
 
   // Directory sizes are final only once every entry is written, and only
   // then can the directories be placed and their entries completed.
-  if (buildDirectories(*s.root, options.dirAvatars, s.ids) != 0) return -1;
-  s.root->lastAvatar = options.rootAvatars - 1;
+  if (buildDirectories(*s.root, s.ids) != 0) return -1;
+  if (fitPinnedDirectories(applied, s.pool, console) != 0) return -1;
+  s.root->lastAvatar = rootAvatars - 1;
   if (placeDirectories(*s.root, s.pool, console) != 0) return -1;
   finishDirectories(*s.root);
-  completeDiscLabel(s.label, *s.root, options.rootAvatars, s.pool.highestUsedBlock());
+  completeDiscLabel(s.label, *s.root, rootAvatars, s.pool.highestUsedBlock());
 
   console.print("File system created successfully.\n");
   console.print("Now write ISO image to output file - ");

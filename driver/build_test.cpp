@@ -139,6 +139,22 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
   const auto sized = [](Fs& fs, const std::string& path, std::uint64_t blocks) {
     fs.addFile(path, ""), fs.reportedSize[path] = blocks * kBlock;
   };
+  // A layout file: the label on line 1, the root on line 3, these entries
+  // from line 4 on.
+  const auto layout = [](std::string entries, std::string label = R"("rootId": 2, "rootAvatars": [3])") {
+    return [=](Fs& fs) {
+      fs.addFile("layout.json", R"({"label": {"volumeLabel": "", "volumeComment": "", "volumeFlags": 0, "volumeId": 50, )" +
+                                    label + "},\n\"entries\": [\n" +
+                                    R"({"path": "/", "kind": "directory", "id": 2, "type": "*dir", "blockCount": 1, )"
+                                    R"("avatars": []})" + entries + "]}");
+    };
+  };
+  const auto file = [](std::string path, int id, std::string blocks, std::string avatars) {
+    return ",\n{\"path\": \"" + path + "\", \"kind\": \"file\", \"id\": " + std::to_string(id) +
+           R"(, "type": "    ", "blockCount": )" + blocks + ", \"avatars\": " + avatars + "}";
+  };
+  const std::vector<std::string> withLayout = {"-layout", "layout.json"};
+  const std::string notListing = because("a layout file is the listing that vornel-inspect --json writes");
   const Case cases[] = {
       {"source missing", noEntry, [](Fs&) {}, kParse + "Error read directory nowhere/\n", {}, {"-in", "nowhere"}},
       {"unreadable folder", denied, [](Fs& fs) { fs.addDirectory("src/A"), fs.failListing.insert("src/A"); },
@@ -245,6 +261,38 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
        [](Fs& fs) { fs.setContent("src/f", ""), changeLater("new")(fs); }, changed, {1}},
       {"grew under host copies", grew, [](Fs& fs) { fs.copyAtMost = 1 << 20, changeLater(std::string(9000, 'g'))(fs); },
        changed, {3, 1, 2}},
+      // A layout: a pinned file that no longer fits, a directory that
+      // gained a block, and documents that are no such listing: nothing is
+      // scanned.
+      {"pinned file grew", because("it has 2 blocks now, 1 in the layout; block 5 already holds /g; to place it anew, "
+                                   "empty its avatars in the layout file"),
+       [&](Fs& fs) { fs.addFile("src/g", "g"), layout(file("/g", 9, "1", "[5]") + file("/f", 8, "1", "[4]"))(fs); },
+       kLabel + "Error layout avatar 4 of /f: 2 blocks do not fit there.\n", {}, withLayout},
+      {"pinned directory gained a block", because("the directory's entries need 2 blocks now, 1 in the layout; to "
+                                                  "place it anew, empty its avatars in the layout file"),
+       [&](Fs& fs) {
+         for (int i = 0; i < 29; ++i) fs.addFile("src/A/" + std::to_string(i), "");
+         layout(R"(, {"path": "/A", "kind": "directory", "id": 9, "type": "*dir", "blockCount": 1, "avatars": [9]})")(fs);
+       },
+       kOthers + "Error layout avatar 9 of /A: 2 blocks do not fit there.\n", {}, withLayout},
+      {"layout not read", denied, [](Fs& fs) { fs.addFile("layout.json", ""), fs.failOpen.insert("layout.json"); },
+       "Error read file layout.json\n", {}, withLayout},
+      {"layout cut short",
+       because("parse error at line 2, column 14: syntax error while parsing object - unexpected end of input; "
+               "expected '}'"),
+       [](Fs& fs) { fs.addFile("layout.json", "{\"label\": {\"volumeLabel\": \"\",\n\"volumeId\": 5"); },
+       "Error layout file layout.json, line 2: expected valid JSON.\n", {}, withLayout},
+      {"layout of wrong types", notListing, layout(file("/f", 8, "\"2\"", "[4]")),
+       "Error layout file layout.json, line 4: expected \"blockCount\": a block count inside the disc.\n", {},
+       withLayout},
+      {"layout ids repeated", notListing, layout(file("/f", 8, "2", "[]") + file("/g", 8, "1", "[]")),
+       "Error layout file layout.json, line 5: expected an id of its own; 8 is listed before.\n", {}, withLayout},
+      {"layout avatars out of the disc", notListing, layout(file("/f", 8, "2", "[329999]")),
+       "Error layout file layout.json, line 4: expected avatars inside the disc: 2 blocks from block 329999 pass its "
+       "last block, 329999.\n", {}, withLayout},
+      {"layout blocks claimed twice", notListing, layout(file("/f", 8, "2", "[224]")),
+       "Error layout file layout.json, line 4: expected blocks that nothing else holds: block 225 is held by line 1 "
+       "too.\n", {}, withLayout},
   };
   for (const Case& c : cases) {
     for (const bool readAhead : {false, true}) {
@@ -341,6 +389,26 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   EXPECT_EQ(third.image, first.image);
   EXPECT_NE(third.errors.find("vornel: warning: left out src/Dir/out.iso, which is the output file\n"),
             std::string::npos);
+
+  // A layout's entries that the tree lacks: one warning each, none for the
+  // contents of a missing directory; a file listed as a directory is missing
+  // too, and builds as a new entry.
+  FakeFileSystem laidOut;
+  laidOut.addFile("src/f", "f");
+  const std::string entry = R"(, "type": "    ", "blockCount": 1, "avatars": []},)";
+  laidOut.addFile("layout.json", R"({"label": {"volumeLabel": "", "volumeComment": "", "volumeFlags": 0, "volumeId": 9,)"
+                                 R"( "rootId": 2, "rootAvatars": [1]}, "entries": [)"
+                                 "\n" R"({"path": "/", "kind": "directory", "id": 2)" + entry +
+                                 "\n" R"({"path": "/f", "kind": "directory", "id": 3)" + entry +
+                                 "\n" R"({"path": "/g", "kind": "file", "id": 4)" + entry +
+                                 "\n" R"({"path": "/gone", "kind": "directory", "id": 5)" + entry +
+                                 "\n" R"({"path": "/gone/x", "kind": "file", "id": 6)" + entry.substr(0, entry.size() - 1) + "]}");
+  const BuildRun skipped = buildInMemory(laidOut, {"-layout", "layout.json"});
+  EXPECT_EQ(skipped.status, 0) << skipped.text;
+  EXPECT_EQ(skipped.errors,
+            "vornel: warning: layout.json line 3: skipped /f, which is no directory of the tree\n"
+            "vornel: warning: layout.json line 4: skipped /g, which is no file of the tree\n"
+            "vornel: warning: layout.json line 5: skipped /gone, which is no directory of the tree\n");
 }
 
 // The fake file system seen by a helper that reads slowly, so that the scan

@@ -74,7 +74,8 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console, ch
       options.quiet = true;
       continue;
     }
-    static constexpr std::string_view kWithValue[] = {"-in", "-out", "-mf", "-da", "-rd", "-ra", "-vl", "-order"};
+    static constexpr std::string_view kWithValue[] = {"-in", "-out", "-mf", "-da", "-rd", "-ra", "-vl", "-order",
+                                                       "-layout"};
     std::string_view option;
     for (std::string_view candidate : kWithValue) {
       if (equalsIgnoreCase(arg, candidate)) option = candidate;
@@ -105,18 +106,23 @@ CommandLine parseOptions(int argc, const char* const* argv, Console& console, ch
         return failed("Error directory avatars count value.\n", "-da takes a count from 1 to 8, not " + quoted, true);
       }
       options.dirAvatars = static_cast<int>(count);
+      options.dirAvatarsGiven = true;
     } else if (option == "-ra") {
       const long long count = leadingNumber(value);
       if (!avatarCountValid(count)) {
         return failed("Error root avatars count value.\n", "-ra takes a count from 1 to 8, not " + quoted, false);
       }
       options.rootAvatars = static_cast<int>(count);
+      options.rootAvatarsGiven = true;
     } else if (option == "-vl") {
       if (value.size() >= 32) {
         return failed("Volume label more then 32 symbols.\n\n",
                       "the volume label has " + std::to_string(value.size()) + " bytes; at most 31 fit", false);
       }
       options.volumeLabel = value;
+      options.volumeLabelGiven = true;
+    } else if (option == "-layout") {
+      options.layoutPath = value;
     } else if (option == "-order") {
       if (equalsIgnoreCase(value, "name")) {
         options.order = EntryOrder::Name;

@@ -14,6 +14,12 @@ struct BuildOptions {
   int dirAvatars = 3;
   int rootAvatars = 3;
   EntryOrder order = EntryOrder::Name;
+  // The layout of an existing image to build the tree to (-layout); empty: none.
+  std::string layoutPath;
+  // Which of -vl, -ra and -da the command line gives: they win over a layout.
+  bool volumeLabelGiven = false;
+  bool rootAvatarsGiven = false;
+  bool dirAvatarsGiven = false;
   // Standard output gets failure messages only (-q).
   bool quiet = false;
   // Accepted for compatibility with existing build scripts; not used.

@@ -39,6 +39,15 @@ inline void storeLE32(std::uint8_t* at, std::int64_t value) {
   at[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
+inline std::int32_t loadLE32(const std::uint8_t* at) {
+  return static_cast<std::int32_t>(std::uint32_t{at[0]} | (std::uint32_t{at[1]} << 8) | (std::uint32_t{at[2]} << 16) |
+                                   (std::uint32_t{at[3]} << 24));
+}
+
+// Whether a builder that packs entries in order marks an entry of `size`
+// bytes at `offset` last in its block: a second entry of its own size would
+// not fit after it.
+inline bool predictedLastInBlock(std::size_t offset, std::size_t size) { return offset + 2 * size > kBlockSize; }
 
 // Fills size bytes with the filler pattern in its block phase: byte i holds
 // character i mod 8 of "iamaduck".

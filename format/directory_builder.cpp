@@ -13,7 +13,7 @@ EntrySpace claimEntrySpace(DirNode& dir, std::size_t size, IdCounter& ids) {
   storeBE32(last->data.data() + header::kFirstFreeByte, static_cast<std::int64_t>(offset + size));
   // Only the new entry's own size counts: the entry that really follows may
   // be smaller and still fit after one predicted last.
-  return {last, offset, offset + 2 * size > kBlockSize};
+  return {last, offset, predictedLastInBlock(offset, size)};
 }
 
 void appendDirBlock(std::vector<std::unique_ptr<DirBlock>>& chain, std::unique_ptr<DirBlock> block) {
@@ -26,23 +26,29 @@ void appendDirBlock(std::vector<std::unique_ptr<DirBlock>>& chain, std::unique_p
   }
 }
 
-int buildDirectories(DirNode& root, int dirAvatars, IdCounter& ids) {
-  const std::size_t dirEntrySize = 68 + 4 * static_cast<std::size_t>(dirAvatars);
-  return siblingFirstWalk(root, [&](DirNode& dir) {
-    if (dir.parent != nullptr) {
-      const EntrySpace space = claimEntrySpace(*dir.parent, dirEntrySize, ids);
-      encodeDirEntry(*space.block, space.offset, dir, space.lastInBlock);
-      dir.entryInParent = {space.block, space.offset};
-    } else {
-      // The root is visited first, so this is offset 20 of its first block;
-      // the label entry's flags are exactly 6 whatever the prediction says.
+int buildDirectories(DirNode& root, IdCounter& ids) {
+  return preOrderWalk(root, [&](DirNode& dir) {
+    if (dir.parent == nullptr) {
+      // The label entry opens the root, at offset 20 of its first block; its
+      // flags are exactly 6 whatever the prediction says.
       const EntrySpace space = claimEntrySpace(dir, kLabelEntrySize, ids);
       encodeLabelEntry(*space.block, space.offset, dir);
     }
-    for (const auto& file : dir.files) {
-      const EntrySpace space = claimEntrySpace(dir, entrySize(file->lastAvatar), ids);
-      encodeFileEntry(*space.block, space.offset, *file, space.lastInBlock);
+    const auto add = [&](FileRecord* file, DirNode* sub) {
+      const EntrySpace space = claimEntrySpace(dir, entrySize(file ? file->lastAvatar : sub->lastAvatar), ids);
+      if (file != nullptr) {
+        encodeFileEntry(*space.block, space.offset, *file, space.lastInBlock);
+      } else {
+        encodeDirEntry(*space.block, space.offset, *sub, space.lastInBlock);
+        sub->entryInParent = {space.block, space.offset};
+      }
+    };
+    if (!dir.entryOrder.empty()) {
+      for (const DirNode::Entry& e : dir.entryOrder) add(e.file, e.dir);
+      return 0;
     }
+    for (const auto& file : dir.files) add(file.get(), nullptr);
+    for (const auto& sub : dir.children) add(nullptr, sub.get());
     return 0;
   });
 }

@@ -28,10 +28,12 @@ EntrySpace claimEntrySpace(DirNode& dir, std::size_t size, IdCounter& ids);
 // Appends a block and renumbers the next and previous links of the whole chain.
 void appendDirBlock(std::vector<std::unique_ptr<DirBlock>>& chain, std::unique_ptr<DirBlock> block);
 
-// Writes the label entry (root only), the file entries in list order, then the
-// subdirectory entries in sibling order, into every directory's chain. After
-// it the chain lengths are final. Returns 0.
-int buildDirectories(DirNode& root, int dirAvatars, IdCounter& ids);
+// Writes the label entry (root only), then the entries of every directory
+// into its chain: in the directory's entry order when it has one, else the
+// files in list order, then the subdirectories in sibling order. A
+// directory's entry is as long as its own avatars need. After it the chain
+// lengths are final. Returns 0.
+int buildDirectories(DirNode& root, IdCounter& ids);
 
 // Copies each directory's avatars and size into its entry in the parent and
 // marks the last entry of the last block of every directory.

@@ -22,6 +22,17 @@ std::int32_t initDiscLabel(DiscLabel& label, std::string_view volumeLabel, IdCou
   return id;
 }
 
+void setLabelFields(DiscLabel& label, std::string_view volumeLabel, std::string_view volumeComment,
+                    std::uint8_t volumeFlags, std::int32_t volumeId) {
+  std::uint8_t* at = label.bytes.data();
+  std::memset(at + label::kVolumeLabel, 0, 32);
+  std::memcpy(at + label::kVolumeLabel, volumeLabel.data(), std::min<std::size_t>(volumeLabel.size(), 32));
+  std::memset(at + label::kVolumeComment, 0, 32);
+  std::memcpy(at + label::kVolumeComment, volumeComment.data(), std::min<std::size_t>(volumeComment.size(), 32));
+  at[label::kVolumeFlags] = volumeFlags;
+  storeLE32(at + label::kVolumeId, volumeId);
+}
+
 void completeDiscLabel(DiscLabel& label, const DirNode& root, int rootAvatars, std::int32_t highestUsedBlock) {
   std::uint8_t* at = label.bytes.data();
   storeBE32(at + label::kRootDirLastAvatar, rootAvatars - 1);
@@ -56,7 +67,7 @@ std::uint32_t flagsOf(std::uint32_t kind, bool lastInBlock) { return kind | (las
 
 void encodeFileEntry(DirBlock& block, std::size_t offset, const FileRecord& record, bool lastInBlock) {
   std::uint8_t* at = block.data.data() + offset;
-  const std::array<char, 4> type = entryTypeFromName(record.name);
+  const std::array<char, 4> type = record.type ? *record.type : entryTypeFromName(record.name);
   encodeCommon(at, flagsOf(entry::kKindFile, lastInBlock), record.id, type.data(), record.byteSize,
                record.blockCount, record.name, record.lastAvatar);
   for (int i = 0; i <= record.lastAvatar; ++i) storeBE32(at + entry::kAvatars + 4 * i, record.avatars[i]);

@@ -23,6 +23,10 @@ inline constexpr std::size_t kLabelEntrySize = 76;
 // Fills the label's fixed fields and volume label, and takes the next id as
 // its volume id; returns that id.
 std::int32_t initDiscLabel(DiscLabel& label, std::string_view volumeLabel, IdCounter& ids);
+// The fields a layout gives: the whole volume label (up to 32 bytes) and
+// comment, the volume flags and the volume id.
+void setLabelFields(DiscLabel& label, std::string_view volumeLabel, std::string_view volumeComment,
+                    std::uint8_t volumeFlags, std::int32_t volumeId);
 // Adds what is known once the directories are placed.
 void completeDiscLabel(DiscLabel& label, const DirNode& root, int rootAvatars, std::int32_t highestUsedBlock);
 

@@ -45,7 +45,7 @@ if ! command -v clang++ >/dev/null 2>&1 || ! fuzzer_runtime; then
 fi
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DVORNEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j "$jobs" --target placement_fuzzer image_fuzzer
+cmake --build "$build" -j "$jobs" --target placement_fuzzer image_fuzzer layout_fuzzer
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -71,4 +71,5 @@ run() {
 status=0
 run placement_fuzzer "$root/tree/fuzz_corpus/placement" || status=1
 run image_fuzzer "$root/image/fuzz_corpus" || status=1
+run layout_fuzzer "$root/layout/fuzz_corpus" || status=1
 exit "$status"

@@ -7,6 +7,8 @@
 
 #include "format/bytes.h"
 #include "image/page_buffer.h"
+#include "tree/scanner.h"
+#include "tree/source_tree.h"
 
 namespace vornel {
 
@@ -35,6 +37,7 @@ class Comparer {
       pending.pop_back();
       compareDirectory(d, path, pending);
     }
+    comparePlacements();
   }
 
  private:
@@ -47,7 +50,10 @@ class Comparer {
     std::map<std::string, FileInfo> onDisk;
     for (const std::string& name : names) {
       const FileInfo info = fs_.stat(source + fs_.separator() + name);
-      if (info.kind == FileKind::Regular && name.starts_with('#')) continue;  // a placement file
+      if (info.kind == FileKind::Regular && name.starts_with('#')) {
+        placementFiles_.push_back({tree_.path(d, name), source + fs_.separator() + name});
+        continue;
+      }
       if (info.kind == FileKind::Missing) continue;  // gone since the listing
       onDisk.emplace(name, info);
     }
@@ -140,8 +146,98 @@ class Comparer {
     }
   }
 
+  // The blocks a build of the folder would give each file that a placement
+  // file or a system file's fixed record names, against the image's. As in
+  // a build, the first placement file of a name counts (in name order, depth
+  // first), the system files' own records win, and a record names the first
+  // file of its name that the sibling-first walk meets.
+  void comparePlacements() {
+    IdCounter ids;
+    PlacementList list(ids);
+    std::sort(placementFiles_.begin(), placementFiles_.end(), [](const auto& a, const auto& b) {
+      const std::vector<std::string_view> x = components(a.first), y = components(b.first);
+      return std::lexicographical_compare(x.begin(), x.end(), y.begin(), y.end(), discNameLess);
+    });
+    std::map<std::string, std::string> sourceOf;  // record name -> placement file
+    for (const auto& [path, source] : placementFiles_) {
+      const std::string name = path.substr(path.rfind('/') + 1);
+      if (list.find(name) != nullptr) continue;
+      auto record = newPlacementRecord(ids);
+      record->name = name;
+      const auto in = fs_.openInput(source);
+      std::string text(kPlacementFileLimit, '\0');
+      const long long filled = in ? readFully(*in, reinterpret_cast<std::uint8_t*>(text.data()), text.size()) : -1;
+      if (filled < 0) {
+        out_.push_back("cannot read the placement file " + source);
+        continue;
+      }
+      if (filled == 0) continue;
+      text.resize(static_cast<std::size_t>(filled));
+      parsePlacementText(text, *record);
+      sourceOf[name] = source;
+      list.append(std::move(record));
+    }
+    const std::map<std::string, std::pair<int, const ImageEntry*>> targets = firstFilesByName();
+    for (const auto& record : list.records()) {
+      const auto target = targets.find(foldName(record->name.substr(1)));
+      if (target == targets.end()) continue;
+      const auto [d, e] = target->second;
+      std::vector<std::int64_t> wanted(record->avatars.begin(), record->avatars.begin() + record->lastAvatar + 1);
+      if (std::equal(wanted.begin(), wanted.end(), e->avatars.begin(), e->avatars.end())) continue;
+      const auto found = sourceOf.find(record->name);
+      out_.push_back("placement differs: " + tree_.path(d, e->name) + " is at " + joined(e->avatars) +
+                     " in the image, " + (found == sourceOf.end() ? record->name : found->second) + " asks for " +
+                     joined(wanted));
+    }
+  }
+
+  // For each folded name, the first file of that name met by the
+  // sibling-first walk of the image: a directory's subdirectories are all
+  // visited before their subtrees, the later ones' subtrees first.
+  std::map<std::string, std::pair<int, const ImageEntry*>> firstFilesByName() const {
+    std::map<std::string, std::pair<int, const ImageEntry*>> first;
+    const auto visit = [&](int d) {
+      for (const ImageEntry& e : tree_.directories[d].entries) {
+        if (e.kind() == entry::kKindFile) first.emplace(foldName(e.name), std::pair{d, &e});
+      }
+    };
+    visit(0);
+    std::vector<int> pending{0};  // directories whose subdirectories are to be walked
+    while (!pending.empty()) {
+      const int d = pending.back();
+      pending.pop_back();
+      std::vector<int> subs;
+      for (const ImageEntry& e : tree_.directories[d].entries) {
+        if (e.directory >= 0) subs.push_back(e.directory);
+      }
+      for (const int sub : subs) visit(sub);
+      pending.insert(pending.end(), subs.begin(), subs.end());  // the last sibling's subtree comes first
+    }
+    return first;
+  }
+
+  static std::vector<std::string_view> components(std::string_view path) {
+    std::vector<std::string_view> names;
+    for (std::size_t at = 1, end; at <= path.size(); at = end + 1) {
+      end = std::min(path.find('/', at), path.size());
+      names.push_back(path.substr(at, end - at));
+    }
+    return names;
+  }
+
+  template <typename Number>
+  static std::string joined(const std::vector<Number>& avatars) {
+    std::string text;
+    for (const Number avatar : avatars) {
+      if (!text.empty()) text += ',';
+      text += std::to_string(avatar);
+    }
+    return text;
+  }
+
   FileSystem& fs_;
   const ImageTree& tree_;
+  std::vector<std::pair<std::string, std::string>> placementFiles_;  // path in the image's terms, source path
   ImageFile& image_;
   std::vector<std::string>& out_;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <type_traits>
+#include <utility>
 
 #include "format/bytes.h"
 #include "image/page_buffer.h"
@@ -53,6 +54,13 @@ std::size_t firstNonFiller(const std::uint8_t* at, std::size_t from) {
   return kBlockSize;
 }
 
+// A text field of the label or of an entry without its trailing zero bytes:
+// every byte before them is part of it, zeros included.
+std::string field(const std::uint8_t* at, std::size_t width) {
+  while (width > 0 && at[width - 1] == 0) --width;
+  return std::string(reinterpret_cast<const char*>(at), width);
+}
+
 // One run of blocks claimed by a record: a label copy, a directory copy or a file copy.
 struct Owner {
   enum Kind { Label, Directory, File } kind;
@@ -74,6 +82,7 @@ class Reader {
     t_.usable = true;
     for (std::size_t d = 0; d < t_.directories.size() && !t_.readError; ++d) readDirectory(static_cast<int>(d));
     for (const Owner& o : owners_) t_.blocksUsed += o.count;
+    checkIds();
     if (wholeCheck && !t_.readError) sweep();
   }
 
@@ -214,17 +223,18 @@ class Reader {
   }
 
   void checkLabel(const Block& b, std::int64_t at) {
-    const auto field = [&](std::size_t offset, std::int64_t expected, const char* name) {
+    const auto expect = [&](std::size_t offset, std::int64_t expected, const char* name) {
       const std::int32_t found = loadBE32(b.data() + offset);
       if (found != expected) problem(at, offset, std::string(name) + " is " + num(found) + ", not " + num(expected));
-      return found;
     };
     if (!labelSignature(b)) problem(at, 0, "record type, sync bytes or version are not 01 5A 5A 5A 5A 5A 01");
-    field(label::kBlockSize, kBlockSize, "the label's block size");
-    field(label::kRootDirBlockSize, kBlockSize, "the root's block size");
-    const char* text = reinterpret_cast<const char*>(b.data() + label::kVolumeLabel);
+    expect(label::kBlockSize, kBlockSize, "the label's block size");
+    expect(label::kRootDirBlockSize, kBlockSize, "the root's block size");
     ImageLabel& l = t_.label;
-    l.volumeLabel.assign(text, strnlen(text, 32));
+    l.volumeLabel = field(b.data() + label::kVolumeLabel, 32);
+    l.volumeComment = field(b.data() + label::kVolumeComment, 32);
+    l.volumeFlags = b[label::kVolumeFlags];
+    l.volumeId = loadLE32(b.data() + label::kVolumeId);
     l.blockCount = loadBE32(b.data() + label::kBlockCount);
     l.rootDirId = loadBE32(b.data() + label::kRootDirId);
     if (static_cast<std::uint64_t>(std::int64_t{l.blockCount}) * kBlockSize != file_.size() || l.blockCount < 0) {
@@ -307,6 +317,7 @@ class Reader {
 
   void decodeBlock(int d, const Block& data, std::int64_t b, std::int64_t k, std::int64_t n) {
     const std::uint8_t* at = data.data();
+    const std::size_t endBefore = std::exchange(previousEnd_, kBlockSize);
     const auto expect = [&](std::size_t offset, std::int64_t expected, const char* name) {
       const std::int32_t found = loadBE32(at + offset);
       if (found != expected) problem(b, offset, std::string(name) + " is " + num(found) + ", not " + num(expected));
@@ -345,9 +356,16 @@ class Reader {
         return;
       }
       const std::size_t size = 72 + 4 * static_cast<std::size_t>(last);
+      if (off == header::kSize && k > 0 && endBefore + size <= kBlockSize) {
+        problem(b, off, [&] {
+          return "entry " + t_.path(d, field(at + off + entry::kName, entry::kNameSize)) +
+                 " opens a new block, but it fits after the last entry of the block before";
+        });
+      }
       decodeEntry(d, at + off, b, off, k + 1 == n && off + size == static_cast<std::size_t>(end));
       off += size;
     }
+    previousEnd_ = static_cast<std::size_t>(end);
   }
 
   void decodeEntry(int d, const std::uint8_t* at, std::int64_t b, std::size_t off, bool lastOfDirectory) {
@@ -360,9 +378,7 @@ class Reader {
     std::memcpy(e.type.data(), at + entry::kType, 4);
     e.byteCount = static_cast<std::uint32_t>(loadBE32(at + entry::kByteCount));
     e.blockCount = loadBE32(at + entry::kBlockCount);
-    std::size_t nameLength = entry::kNameSize;
-    while (nameLength > 0 && at[entry::kName + nameLength - 1] == 0) --nameLength;
-    e.name.assign(reinterpret_cast<const char*>(at + entry::kName), nameLength);
+    e.name = field(at + entry::kName, entry::kNameSize);
     const std::int32_t last = loadBE32(at + entry::kLastAvatar);
     for (std::int32_t j = 0; j <= last; ++j) e.avatars.push_back(loadBE32(at + entry::kAvatars + 4 * j));
 
@@ -379,11 +395,20 @@ class Reader {
     expect(entry::kGap, 0, "gap");
     const std::uint32_t endBits = e.flags & kEndBits;
     if ((e.flags & ~(kEndBits | 0xFFu)) != 0) problem(b, off, [&] { return where() + ": flags hold unknown bits"; });
+    const bool predicted = predictedLastInBlock(off, 72 + 4 * e.avatars.size() - 4);
     if (lastOfDirectory && endBits != kEndBits) {
       problem(b, off, [&] { return where() + ": the last entry of the directory is not marked last (0xC0000000)"; });
     } else if (!lastOfDirectory && (endBits & entry::kLastInDirectory) != 0) {
       problem(b, off, [&] { return where() + ": marked last in its directory, but entries follow"; });
+    } else if (!lastOfDirectory && ((endBits & entry::kLastInBlock) != 0) != predicted) {
+      // Entries are packed in order, and one is marked last in its block
+      // exactly when a second entry of its own size would not fit after it.
+      problem(b, off, [&] {
+        return where() + (predicted ? ": lastInBlock is clear, but no second entry of its size fits after it"
+                                    : ": lastInBlock is set, but a second entry of its size fits after it");
+      });
     }
+    if (e.kind() != entry::kKindLabel) ids_.push_back({e.id, b, static_cast<std::int64_t>(off + entry::kId)});
     const bool first = d == 0 && t_.directories[0].entries.empty();
     const std::uint32_t kind = e.kind();
     if (first && kind != entry::kKindLabel) problem(b, off, "the root's first entry is not the label entry");
@@ -391,8 +416,10 @@ class Reader {
       if (!first) {
         problem(b, off, [&] { return where() + ": a label entry that is not the root's first entry"; });
       } else if (e.id != t_.label.rootDirId || std::memcmp(e.type.data(), "*lbl", 4) != 0 ||
-                 e.byteCount != label::kSize || e.blockCount != 1 || e.avatars != std::vector<std::int32_t>{0, 225}) {
-        problem(b, off, "the label entry does not describe blocks 0 and 225 (*lbl, 132 bytes, the root's id)");
+                 e.name != "Disc label" || e.byteCount != label::kSize || e.blockCount != 1 ||
+                 e.avatars != std::vector<std::int32_t>{0, 225}) {
+        problem(b, off,
+                "the label entry does not describe blocks 0 and 225 (*lbl, \"Disc label\", 132 bytes, the root's id)");
       }
     } else if (kind != entry::kKindFile && kind != entry::kKindDirectory) {
       problem(b, off + 3,
@@ -482,6 +509,22 @@ class Reader {
     }
   }
 
+  // Every id of the image, the label's and the root's included, is 1 or more
+  // and its own: a builder counts them up from 1.
+  void checkIds() {
+    ids_.push_back({t_.label.volumeId, 0, label::kVolumeId});
+    ids_.push_back({t_.label.rootDirId, 0, label::kRootDirId});
+    std::stable_sort(ids_.begin(), ids_.end(), [](const IdPlace& a, const IdPlace& b) { return a.id < b.id; });
+    for (std::size_t i = 0; i < ids_.size(); ++i) {
+      const IdPlace& p = ids_[i];
+      if (p.id < 1) {
+        problem(p.block, p.offset, "id " + num(p.id) + " is not 1 or more");
+      } else if (i > 0 && ids_[i - 1].id == p.id) {
+        problem(p.block, p.offset, "id " + num(p.id) + " is the id of another record too");
+      }
+    }
+  }
+
   // Reads every block that the directory pass has not read, once, in order:
   // file blocks are digested and their copies compared, the filler checked
   // after each file's last byte and in every block that nothing owns.
@@ -566,6 +609,12 @@ class Reader {
   std::vector<int> entryIndex_{-1};  // per directory: its entry's index in the parent
   std::vector<int> depth_{0};        // per directory: levels below the root
   std::size_t entryCount_ = 0;
+  std::size_t previousEnd_ = 0;  // firstFreeByte of the block decoded before
+  struct IdPlace {
+    std::int32_t id;
+    std::int64_t block, offset;
+  };
+  std::vector<IdPlace> ids_;
 };
 
 }  // namespace

@@ -50,7 +50,10 @@ struct ImageDirectory {
 };
 
 struct ImageLabel {
-  std::string volumeLabel;
+  std::string volumeLabel;    // the whole field up to its trailing zero bytes
+  std::string volumeComment;  // the same
+  std::uint8_t volumeFlags = 0;
+  std::int32_t volumeId = 0;
   std::int32_t blockCount = 0;
   std::int32_t rootDirId = 0;
   std::vector<std::int32_t> rootAvatars;

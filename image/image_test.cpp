@@ -120,6 +120,17 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{1}, 236, be32(2), 3, "block 1, offset 236: block 2 is claimed by both directory /A and directory /B\n", {},
        &siblings},
       {{5}, 12, be32(20), 2, "block 5: the last block of directory /C holds no entry\n", {}, &siblings},
+      // What a builder derives: the packing of entries into blocks, the
+      // lastInBlock mark, the label entry, ids of their own from 1 up.
+      {{5, 69}, 96, be32(0x40000002), 1,
+       "block 5, offset 96: entry /empty: lastInBlock is set, but a second entry of its size fits after it\n"},
+      {{5, 69}, 172, be32(13), 1, "block 5, offset 172: id 13 is the id of another record too\n"},
+      {{5, 69}, 100, be32(0), 1, "block 5, offset 100: id 0 is not 1 or more\n"},
+      {{5, 69}, 52, "Disc Label", 1,
+       "block 5, offset 20: the label entry does not describe blocks 0 and 225 (*lbl, \"Disc label\", 132 bytes, "
+       "the root's id)\n"},
+      {{4}, 12, be32(1964), 2, "block 5, offset 20: entry /C/34 opens a new block, but it fits after the last entry "
+       "of the block before\n", {}, &siblings},
       {{}, 0, "", 3, "block 2059, offset 308: directory " + path + " lies deeper than 2048 levels: it is not read\n",
        {path + ": the directory could not be read"}, &deep},
   };
@@ -178,6 +189,10 @@ TEST(ImageTest, CompareNamesEachDifference) {
   fs.addDirectory("src/more");
   fs.remove("src/empty");
   fs.addDirectory("src/empty");
+  // Placement files as a build takes them: the first of a name counts.
+  fs.setContent("src/#readme.txt", "300 501");
+  fs.addFile("src/data/#README.TXT", "300 500");
+  fs.addFile("src/data/#data.bin", "1");
   MemoryImageFile image(bytes);
   const ImageTree tree = readImage(image, false);
   EXPECT_EQ(compareWithTree(fs, "src", tree, image),
@@ -185,13 +200,17 @@ TEST(ImageTest, CompareNamesEachDifference) {
                                       "content differs: /readme.txt at avatar 500, byte 3 (block 500)",
                                       "only in the source: /more",
                                       "content differs: /data/data.bin at avatar 1, byte 4999 (block 3)",
-                                      "only in the image: /data/level1.map", "only in the source: /data/new"}));
+                                      "only in the image: /data/level1.map", "only in the source: /data/new",
+                                      "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
+                                      "asks for 300,501"}));
   fs.setContent("src/readme.txt", std::string(31, 'r'));
   fs.failListing.insert("src/data");
   EXPECT_EQ(compareWithTree(fs, "src", tree, image),
             (std::vector<std::string>{"kind differs: /empty is a file in the image, a directory in the source",
                                       "size differs: /readme.txt has 30 bytes in the image, 31 in the source",
-                                      "only in the source: /more", "cannot read the source directory src/data"}));
+                                      "only in the source: /more", "cannot read the source directory src/data",
+                                      "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
+                                      "asks for 300,501"}));
 }
 
 TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {

@@ -60,11 +60,13 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
         "vornel-inspect: longer: " + longer + "\n"}},
       {{"--json", "longer"},
        {1,
-        "{\n  \"label\": {\"volumeLabel\": \"CD_ROM\", \"blockCount\": 226, \"rootAvatars\": [2, 66, 130]},\n"
-        "  \"entries\": [\n    {\"path\": \"/\", \"kind\": \"directory\", \"type\": \"*dir\", \"byteCount\": 2048, "
-        "\"blockCount\": 1, \"avatars\": [2, 66, 130]},\n    {\"path\": \"/d\", \"kind\": \"directory\", \"type\": "
-        "\"*dir\", \"byteCount\": 2048, \"blockCount\": 1, \"avatars\": [3, 67, 131]},\n    {\"path\": "
-        "\"/d/q\\\"b\\\\\\u0001\\u000a\\u007f\\u00ff.\\u00e9\", \"kind\": \"file\", \"type\": \"\\u00e9   \", "
+        "{\n  \"label\": {\"volumeLabel\": \"CD_ROM\", \"volumeComment\": \"\", \"volumeFlags\": 0, "
+        "\"volumeId\": 11, \"rootId\": 2, \"blockCount\": 226, \"rootAvatars\": [2, 66, 130]},\n"
+        "  \"entries\": [\n    {\"path\": \"/\", \"kind\": \"directory\", \"id\": 2, \"type\": \"*dir\", "
+        "\"byteCount\": 2048, \"blockCount\": 1, \"avatars\": [2, 66, 130]},\n    {\"path\": \"/d\", \"kind\": "
+        "\"directory\", \"id\": 9, \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, \"avatars\": "
+        "[3, 67, 131]},\n    {\"path\": \"/d/q\\\"b\\\\\\u0001\\u000a\\u007f\\u00ff.\\u00e9\", \"kind\": \"file\", "
+        "\"id\": 10, \"type\": \"\\u00e9   \", "
         "\"byteCount\": 1, \"blockCount\": 1, \"avatars\": [1]}\n  ],\n  \"summary\": {\"directories\": 2, "
         "\"files\": 1, \"blocksUsed\": 9, \"imageBytes\": 464896},\n  \"problems\": [\n    \"" +
             longer + "\"\n  ]\n}\n",

@@ -12,6 +12,7 @@ namespace {
 struct Line {
   const std::string& path;  // escaped
   bool directory;
+  std::int32_t id;
   std::string type;
   std::int64_t byteCount;
   std::int64_t blockCount;
@@ -27,7 +28,7 @@ void walk(const ImageTree& tree, std::string (*escape)(const std::string&),
   if (!tree.usable) return;
   const ImageDirectory& root = tree.directories[0];
   std::string path = "/";
-  visit({path, true, "*dir", std::int64_t{root.blockCount} * 2048, root.blockCount, &root.avatars});
+  visit({path, true, tree.label.rootDirId, "*dir", std::int64_t{root.blockCount} * 2048, root.blockCount, &root.avatars});
   struct Frame {
     int directory;
     std::size_t next;
@@ -46,7 +47,7 @@ void walk(const ImageTree& tree, std::string (*escape)(const std::string&),
     if (kind != entry::kKindFile && kind != entry::kKindDirectory) continue;
     path.resize(f.pathSize);
     path += escape(e.name);
-    visit({path, kind == entry::kKindDirectory, std::string(e.type.data(), 4), e.byteCount, e.blockCount,
+    visit({path, kind == entry::kKindDirectory, e.id, std::string(e.type.data(), 4), e.byteCount, e.blockCount,
            &e.avatars});
     if (e.directory >= 0) {
       path += '/';
@@ -123,15 +124,17 @@ void listText(const ImageTree& tree, Console& out) {
 void listJson(const ImageTree& tree, Console& out) {
   const ImageLabel& l = tree.label;
   out.print("{\n  \"label\": {\"volumeLabel\": " + jsonString(l.volumeLabel) +
-            ", \"blockCount\": " + std::to_string(l.blockCount) + ", \"rootAvatars\": [" +
-            joined(l.rootAvatars, ", ") + "]},\n  \"entries\": [");
+            ", \"volumeComment\": " + jsonString(l.volumeComment) +
+            ", \"volumeFlags\": " + std::to_string(l.volumeFlags) + ", \"volumeId\": " + std::to_string(l.volumeId) +
+            ", \"rootId\": " + std::to_string(l.rootDirId) + ", \"blockCount\": " + std::to_string(l.blockCount) +
+            ", \"rootAvatars\": [" + joined(l.rootAvatars, ", ") + "]},\n  \"entries\": [");
   const char* separator = "\n";
   walk(tree, escapeJson, [&](const Line& line) {
     out.print(separator);
     out.print("    {\"path\": \"");
     out.print(line.path);
     out.print("\", \"kind\": \"" + std::string(line.directory ? "directory" : "file") +
-              "\", \"type\": " + jsonString(line.type) + ", \"byteCount\": " + std::to_string(line.byteCount) +
+              "\", \"id\": " + std::to_string(line.id) + ", \"type\": " + jsonString(line.type) + ", \"byteCount\": " + std::to_string(line.byteCount) +
               ", \"blockCount\": " + std::to_string(line.blockCount) + ", \"avatars\": [" +
               joined(*line.avatars, ", ") + "]}");
     separator = ",\n";

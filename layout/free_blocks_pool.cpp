@@ -18,6 +18,13 @@ void FreeBlocksPool::own(std::int64_t block, std::int32_t id) {
   while (lowestFree_ < kPoolSize && entries_[static_cast<std::size_t>(lowestFree_)] != kFreeBlock) ++lowestFree_;
 }
 
+void FreeBlocksPool::release(std::int64_t block) {
+  entries_[static_cast<std::size_t>(block)] = kFreeBlock;
+  runs_.markFree(block);
+  lowestFree_ = std::min(lowestFree_, static_cast<std::int32_t>(block));
+  while (highestUsed_ >= 0 && isFree(highestUsed_)) --highestUsed_;
+}
+
 std::int64_t FreeBlocksPool::firstFit(std::int64_t n) const {
   // Every block below the lowest free one is owned, so a run that starts
   // there is the lowest: the usual case, files laid one after the other,

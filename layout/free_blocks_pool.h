@@ -11,9 +11,10 @@ inline constexpr std::int32_t kPoolSize = 330000;  // blocks of the largest imag
 inline constexpr std::int32_t kFreeBlock = -1;
 
 // One owner entry per block of the disc: -1 while free, else the id of the
-// record whose data lies there. Entries only ever go from free to owned, so
-// the lowest free block only moves up; the highest owned block gives the
-// length of the image.
+// record whose data lies there. Entries go from free to owned; only a
+// directory held at the blocks of a layout gives back what its chain no
+// longer needs, before any directory is placed. The highest owned block
+// gives the length of the image.
 class FreeBlocksPool {
  public:
   FreeBlocksPool() : entries_(kPoolSize, kFreeBlock) {}
@@ -23,6 +24,8 @@ class FreeBlocksPool {
   std::int32_t owner(std::int64_t block) const { return entries_[static_cast<std::size_t>(block)]; }
   // Marks a free block as owned by id.
   void own(std::int64_t block, std::int32_t id);
+  // Marks an owned block free again.
+  void release(std::int64_t block);
   // The lowest block b at which blocks b to b + n - 1 are all free, or -1:
   // the block a scan from block 0 would find, without the scan.
   std::int64_t firstFit(std::int64_t n) const;

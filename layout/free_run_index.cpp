@@ -60,6 +60,15 @@ void FreeRunIndex::markOwned(std::int64_t block) {
   }
 }
 
+void FreeRunIndex::markFree(std::int64_t block) {
+  const auto word = static_cast<std::size_t>(block / kWordBits);
+  words_[word] |= 1ULL << (block % kWordBits);
+  if (!isChanged_[word]) {
+    isChanged_[word] = true;
+    changed_.push_back(word);
+  }
+}
+
 void FreeRunIndex::refresh() const {
   for (const std::size_t word : changed_) {
     isChanged_[word] = false;

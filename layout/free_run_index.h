@@ -19,6 +19,7 @@ class FreeRunIndex {
   // Every block free again.
   void clear();
   void markOwned(std::int64_t block);
+  void markFree(std::int64_t block);
   // The lowest block b at which blocks b to b + n - 1 are all free, or -1.
   std::int64_t firstFit(std::int64_t n) const;
   // The length of the longest run of free blocks.

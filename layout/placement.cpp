@@ -103,6 +103,13 @@ int placeSystemFiles(const PlacementList& list, DirNode& root, FreeBlocksPool& p
                                                     : " is no file of the tree"));
       continue;
     }
+    if (target->placed) {
+      // A layout holds it at its own blocks.
+      if (record->parent != nullptr) {
+        warn(console, "ignored " + pathOf(*record) + ": the layout places " + std::string(names[r]) + " itself");
+      }
+      continue;
+    }
     owners.emplace(target->id, target);
     // A record's last avatar is 0 to 3: a fifth number took the first slot.
     for (int i = 0; i <= record->lastAvatar; ++i) {

@@ -6,10 +6,12 @@
 // numbers them all. The ids end up in the image, so the order in which
 // records are created is part of the output format.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,6 +27,8 @@ inline constexpr int kAvatarSlots = 8;
 class IdCounter {
  public:
   std::int32_t nextId() { return next_++; }
+  // The next id handed out is above `id`.
+  void continueAbove(std::int32_t id) { next_ = std::max(next_, id + 1); }
 
  private:
   std::int32_t next_ = 1;
@@ -44,6 +48,8 @@ struct FileRecord {
   std::array<std::int64_t, kAvatarSlots> avatars;
   std::int32_t id = 0;
   bool placed = false;
+  // The entry's type when a layout gives it; else it comes from the name.
+  std::optional<std::array<char, 4>> type;
 
   FileRecord() { avatars.fill(-1); }
 };
@@ -85,10 +91,18 @@ struct DirNode {
   EntryRef entryInParent;  // none for the root
 
   // The block chain (never empty), the file list and the subdirectories, in
-  // the order in which entries are written and walked.
+  // the order in which they are walked and, without an entry order, written.
   std::vector<std::unique_ptr<DirBlock>> blocks;
   std::vector<std::unique_ptr<FileRecord>> files;
   std::vector<std::unique_ptr<DirNode>> children;
+  // The order of the directory's entries when a layout gives one, files and
+  // subdirectories mixed; when empty, the files come first, then the
+  // subdirectories.
+  struct Entry {
+    FileRecord* file = nullptr;
+    DirNode* dir = nullptr;
+  };
+  std::vector<Entry> entryOrder;
 
   DirNode() { avatars.fill(-1); }
   int blockCount() const { return static_cast<int>(blocks.size()); }
