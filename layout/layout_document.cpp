@@ -248,6 +248,12 @@ LayoutError readLayoutDocument(std::string_view text, LayoutDocument& document) 
     const std::size_t words = what.find("] ");
     return {static_cast<int>(1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(at), '\n')),
             "valid JSON", words == std::string::npos ? what : what.substr(words + 2)};
+  } catch (const Json::exception& e) {
+    // A number too large for any type ("1e99999"): the parse stopped on
+    // the line it had come to.
+    const std::string what = e.what();
+    const std::size_t words = what.find("] ");
+    return {line, "valid JSON", words == std::string::npos ? what : what.substr(words + 2)};
   }
   try {
     Checker(document).run(top);
