@@ -23,4 +23,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # ctest and test discovery run the Windows programs under Wine, quietly.
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all wine)
+# A program that crashes under Wine must fail: Wine's debugger, which it
+# starts on a crash, ends the process with status 0; without it, the
+# status is the crash's.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d wine)

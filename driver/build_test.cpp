@@ -237,6 +237,10 @@ TEST(BuildTest, EveryFailureStopsTheBuildWithItsMessage) {
       {"short block of a later directory", full,
        [](Fs& fs) { fs.addDirectory("src/A"), fs.addDirectory("src/B"), fs.shortWrite = {{5 * kBlock, 0}}; },
        kWrite + "...Error write to output file.\n", {3, 4, 3, 4}},
+      // The root at 3 and A at 4 and 68: two runs, the first cut short.
+      {"short block of an earlier run", full,
+       [](Fs& fs) { fs.addDirectory("src/A"), fs.shortWrite = {{3 * kBlock, 0}}; },
+       kWrite + ".Error write to output file.\n", {}, {"-da", "2"}},
       {"seek to a file", full, [](Fs& fs) { fs.failSeekTo = kBlock; }, writeFailed, {3}},
       {"short file block", full, [](Fs& fs) { fs.shortWrite = {{2 * kBlock, 2047}}; }, writeFailed, {3, 1}},
       {"seek to filler", full, [](Fs& fs) { fs.failSeekTo = 4 * kBlock; }, writeFailed, {3, 1, 2}},

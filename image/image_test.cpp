@@ -205,12 +205,16 @@ TEST(ImageTest, CompareNamesEachDifference) {
                                       "asks for 300,501"}));
   fs.setContent("src/readme.txt", std::string(31, 'r'));
   fs.failListing.insert("src/data");
-  EXPECT_EQ(compareWithTree(fs, "src", tree, image),
-            (std::vector<std::string>{"kind differs: /empty is a file in the image, a directory in the source",
-                                      "size differs: /readme.txt has 30 bytes in the image, 31 in the source",
-                                      "only in the source: /more", "cannot read the source directory src/data",
-                                      "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
-                                      "asks for 300,501"}));
+  std::vector<std::string> second = {"kind differs: /empty is a file in the image, a directory in the source",
+                                     "size differs: /readme.txt has 30 bytes in the image, 31 in the source",
+                                     "only in the source: /more", "cannot read the source directory src/data",
+                                     "placement differs: /readme.txt is at 300,500 in the image, src/#readme.txt "
+                                     "asks for 300,501"};
+  EXPECT_EQ(compareWithTree(fs, "src", tree, image), second);
+  fs.setContent("src/readme.txt", std::string(30, 'r'));
+  fs.failOpen.insert("src/readme.txt");
+  second[1] = "cannot read the source file src/readme.txt";
+  EXPECT_EQ(compareWithTree(fs, "src", tree, image), second);
 }
 
 TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {

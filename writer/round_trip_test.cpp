@@ -188,6 +188,7 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     for (const std::string& dir : folders) entries.push_back({dir + (rng() % 2 ? "/map.dat" : "/MAP.DAT"), "m"});
     entries.push_back({"src/#Map.Dat", "7000"});
     entries.push_back({"src/boot_code", std::string(rng() % 5000, 'b')});
+    entries.push_back({*folders.begin() + "/" + std::string(32, char('a' + seed % 26)), "a name of 32 bytes"});
     if (seed % 3 == 0) entries.push_back({*folders.rbegin() + "/rom_tags", "tags"});
     FakeFileSystem source;
     add(source, entries, seed % 2 == 0);
