@@ -125,6 +125,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
       {{5, 69}, 96, be32(0x40000002), 1,
        "block 5, offset 96: entry /empty: lastInBlock is set, but a second entry of its size fits after it\n"},
       {{5, 69}, 172, be32(13), 1, "block 5, offset 172: id 13 is the id of another record too\n"},
+      {{5, 69}, 172, be32(11), 1, "block 6, offset 24: id 11 is the id of another record too\n"},  // read later
+      {{5, 69}, 252, "*DIR", 1, "block 5, offset 252: /data: type is not *dir\n"},
       {{5, 69}, 100, be32(0), 1, "block 5, offset 100: id 0 is not 1 or more\n"},
       {{5, 69}, 52, "Disc Label", 1,
        "block 5, offset 20: the label entry does not describe blocks 0 and 225 (*lbl, \"Disc label\", 132 bytes, "
