@@ -84,7 +84,7 @@ TEST(BuildTest, UsageErrorsExitWith255AndHelpWithZero) {
       // empty -in replaces nothing; a count is read as atoi reads it; the
       // source directory gets its "/".
       {{"-IN", "nowhere", "-Out",  "a",   "-x", "-mf", "-in", "-rd", "-out", "-s",     "-out",
-        "b",   "-vl",     label31, "-DA", "8",  "-ra", "1x",  "-in", "",     "-ORDER", "Disk"},
+        "b",   "-vl",     label31, "-DA", "8",  "-ra", "\r1x",  "-in", "",     "-ORDER", "Disk"},
        kBanner + kParse + "Error read directory nowhere/\n",
        "vornel: warning: ignored the argument \"-x\", which is no option\n" + because("No such file or directory")},
   };

@@ -35,7 +35,8 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
                  {"flipped", image.substr(0, 200 * 2048 + 9) + "x" + image.substr(200 * 2048 + 10)},
                  {"noisy", image + std::string(1100 * 2048, 'x')},
                  {"zeros", std::string(226 * 2048, '\0')},
-                 {"short", "CD"}};
+                 {"short", "CD"},
+                 {"cut", image.substr(0, 225 * 2048)}};
   const auto inspect = [&](std::vector<const char*> args, std::size_t room = SIZE_MAX) {
     args.insert(args.begin(), "vornel-inspect");
     TestConsole console;
@@ -72,6 +73,12 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
             longer + "\"\n  ]\n}\n",
         "vornel-inspect: longer: " + longer + "\n"}},
       {{"--check", "image"}, {0, "image is sound\n", ""}},
+      {{"--check", "cut"},  // ends just before the label's copy
+       {1,
+        "block 225: the image ends before the label copy at block 225\nblock 0, offset 80: blockCount 226 does not "
+        "match the image length of 460800 bytes\nblock 132: the image goes on past its last block in use\n"
+        "3 problems\n",
+        ""}},
       {{"--check", "flipped"},
        {1, "block 200, offset 9: filler expected in a block that nothing owns, found 0x78\n1 problem\n", ""}},
       {{"--check", "longer"},

@@ -255,7 +255,7 @@ FileInfo PosixFileSystem::stat(const std::string& path) {
   const int folder = folderOf(path, name);
   if (::fstatat(folder, name, &st, 0) != 0) {
     const int error = errno;
-    struct ::stat link;
+    struct ::stat link = {};
     const bool isLink = ::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode);
     if (error == ELOOP || ((error == ENOENT || error == ENOTDIR) && isLink)) {
       info.kind = FileKind::Other;
