@@ -26,4 +26,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # A program that crashes under Wine must fail: Wine's debugger, which it
 # starts on a crash, ends the process with status 0; without it, the
 # status is the crash's.
-set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d wine)
+# VORNEL_WINE_PREFIX, when given, is the Wine prefix they run in.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d)
+if(VORNEL_WINE_PREFIX)
+  list(APPEND CMAKE_CROSSCOMPILING_EMULATOR WINEPREFIX=${VORNEL_WINE_PREFIX})
+endif()
+list(APPEND CMAKE_CROSSCOMPILING_EMULATOR wine)
