@@ -94,6 +94,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
        "block 5, offset 236: file /readme.txt: avatar 300 of 2097152 blocks lies outside the image of 501 blocks\n",
        {"/readme.txt: its first copy lies outside the image"}},
       {{5, 69}, 188, be32(2), 1, "block 5, offset 188: file /readme.txt: blockCount 2 does not hold 30 bytes\n"},
+      {{5, 69}, 240, be32(5), 3,  // the second copy's field
+       "block 5, offset 240: block 5 is claimed by both directory / and file /readme.txt\n"},
       {{5, 69}, 316, be32(0x80000000), 2,
        "block 5, offset 316: directory /data: avatar -2147483648 of 1 blocks lies outside the image of 501 blocks\n"},
       {{5, 69}, 260, be32(0xFFFFF800) + be32(0x7FFFFFFF), 7,
