@@ -177,6 +177,18 @@ TEST(WindowsHostTest, CommitsOverTheOutputAndRetriesWhileItIsHeld) {
   EXPECT_TRUE(ReadFile(pipeIn, piped, sizeof piped, &got, nullptr) && got == 6 && piped[5] == 2);
   CloseHandle(pipeIn);
   EXPECT_EQ(entries(dir.path), settled);
+
+  // A write larger than one call of the host's goes out whole.
+  std::string large(kMaxTransfer * 5 / 2 + 3, '\0');
+  std::mt19937 random(5);
+  for (char& c : large) c = static_cast<char>(random());
+  image = host.createOutput(out);
+  ASSERT_TRUE(image && image->seek(0));
+  EXPECT_EQ(image->write(reinterpret_cast<const std::uint8_t*>(large.data()), large.size()),
+            static_cast<long long>(large.size()));
+  EXPECT_TRUE(image->commit());
+  std::ifstream written(dir.path / "out.iso", std::ios::binary);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(written), {}) == large);
 }
 
 // Ctrl+Break (or Ctrl+C, or a closed console) while an image is written or
