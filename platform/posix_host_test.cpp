@@ -15,6 +15,7 @@
 #include "platform/image_file.h"
 #include "platform/posix_calls.h"
 #include "platform/posix_file_system.h"
+#include "platform/quiet_thread.h"
 #include "platform/stdio_console.h"
 
 namespace vornel {
@@ -119,6 +120,15 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
     EXPECT_TRUE(fs::file_size(term) == 14u && fs::is_empty(dir / "x")) << signal;
     EXPECT_EQ(entries(), settled);
   }
+
+  // A helper thread takes no signals: they reach the thread that writes.
+  bool blocksAll = false;
+  startQuietThread([&] {
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    blocksAll = sigismember(&mask, SIGINT) && sigismember(&mask, SIGTERM) && sigismember(&mask, SIGPIPE);
+  }).join();
+  EXPECT_TRUE(blocksAll);
 
   // Extraction never follows a link; image reads stay inside the image.
   const std::string tmp = (dir / "host").string();
