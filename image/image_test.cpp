@@ -113,6 +113,8 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
        {"/EMPTY: the disc cannot tell it from an earlier name"}},
       {{5, 69}, 232, be32(8), 10,
        "block 5, offset 168: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar 8)\n"},
+      {{5, 69}, 308, be32(2), 7,  // three avatars take 80 bytes; 76 are left
+       "block 5, offset 244: the entry does not fit between its offset and firstFreeByte 320\n"},
       {{5, 69}, 308, be32(0x7FFFFFFF), 7,
        "block 5, offset 244: the entry does not fit between its offset and firstFreeByte 320 (lastAvatar "
        "2147483647)\n"},
