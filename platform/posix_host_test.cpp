@@ -39,6 +39,12 @@ TEST(PosixHostTest, ListsStatsReadsWritesAndExtractsRealFiles) {
   ASSERT_TRUE(posix.listDirectory(dir.string() + "/", names));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "file", "link", "sub", "through"}));
+  for (const std::string& path : {dir.string(), dir.string() + "//"}) {  // without the final "/", or with two
+    std::vector<std::string> again;
+    ASSERT_TRUE(posix.listDirectory(path, again));
+    std::sort(again.begin(), again.end());
+    EXPECT_EQ(again, names);
+  }
   EXPECT_FALSE(posix.listDirectory((dir / "nothing").string() + "/", names) ||
                posix.listDirectory((dir / "file").string() + "/", names));
 
