@@ -171,10 +171,9 @@ TEST(ImageTest, EachDamageIsNamedAndExtractionSkipsWhatItCannotWrite) {
   // The deep chain's listings go out line by line: over 4 MB of text each,
   // counted and never held.
   struct Counting : Console {
-    void print(std::string_view text) override { bytes += text.size(), peak = std::max(peak, heapInUse()); }
+    void print(std::string_view text) override { bytes += text.size(), peak = std::max(peak, heapBytesInUse()); }
     void error(std::string_view) override {}
-    static std::size_t heapInUse() { return heapBytesInUse(); }
-    std::size_t bytes = 0, start = heapInUse(), peak = start;
+    std::size_t bytes = 0, start = heapBytesInUse(), peak = start;
   };
   MemoryImageFile chain(deep);
   const ImageTree tree = readImage(chain, false);

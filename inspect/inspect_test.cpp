@@ -52,33 +52,29 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
     Outcome outcome;
   } cases[] = {
       {{"longer"},
-       {1,
-        "volume label: CD_ROM\nblock count: 226\nroot avatars: 2 66 130\n"
-        "directory \"*dir\"       2048       1 2,66,130        /\n"
-        "directory \"*dir\"       2048       1 3,67,131        /d\n"
-        "file      \"\\xE9   \"          1       1 1               /d/q\"b\\x5C\\x01\\x0A\\x7F\\xFF.\\xE9\n"
-        "2 directories, 1 files, 9 blocks used, 464896 image bytes\n",
+       {1, "volume label: CD_ROM\nblock count: 226\nroot avatars: 2 66 130\n"
+           "directory \"*dir\"       2048       1 2,66,130        /\n"
+           "directory \"*dir\"       2048       1 3,67,131        /d\n"
+           "file      \"\\xE9   \"          1       1 1               /d/q\"b\\x5C\\x01\\x0A\\x7F\\xFF.\\xE9\n"
+           "2 directories, 1 files, 9 blocks used, 464896 image bytes\n",
         "vornel-inspect: longer: " + longer + "\n"}},
       {{"--json", "longer"},
-       {1,
-        "{\n  \"label\": {\"volumeLabel\": \"CD_ROM\", \"volumeComment\": \"\", \"volumeFlags\": 0, "
-        "\"volumeId\": 11, \"rootId\": 2, \"blockCount\": 226, \"rootAvatars\": [2, 66, 130]},\n"
-        "  \"entries\": [\n    {\"path\": \"/\", \"kind\": \"directory\", \"id\": 2, \"type\": \"*dir\", "
-        "\"byteCount\": 2048, \"blockCount\": 1, \"avatars\": [2, 66, 130]},\n    {\"path\": \"/d\", \"kind\": "
-        "\"directory\", \"id\": 9, \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, \"avatars\": "
-        "[3, 67, 131]},\n    {\"path\": \"/d/q\\\"b\\\\\\u0001\\u000a\\u007f\\u00ff.\\u00e9\", \"kind\": \"file\", "
-        "\"id\": 10, \"type\": \"\\u00e9   \", "
-        "\"byteCount\": 1, \"blockCount\": 1, \"avatars\": [1]}\n  ],\n  \"summary\": {\"directories\": 2, "
-        "\"files\": 1, \"blocksUsed\": 9, \"imageBytes\": 464896},\n  \"problems\": [\n    \"" +
-            longer + "\"\n  ]\n}\n",
+       {1, "{\n  \"label\": {\"volumeLabel\": \"CD_ROM\", \"volumeComment\": \"\", \"volumeFlags\": 0, "
+           "\"volumeId\": 11, \"rootId\": 2, \"blockCount\": 226, \"rootAvatars\": [2, 66, 130]},\n"
+           "  \"entries\": [\n    {\"path\": \"/\", \"kind\": \"directory\", \"id\": 2, \"type\": \"*dir\", "
+           "\"byteCount\": 2048, \"blockCount\": 1, \"avatars\": [2, 66, 130]},\n    {\"path\": \"/d\", \"kind\": "
+           "\"directory\", \"id\": 9, \"type\": \"*dir\", \"byteCount\": 2048, \"blockCount\": 1, \"avatars\": "
+           "[3, 67, 131]},\n    {\"path\": \"/d/q\\\"b\\\\\\u0001\\u000a\\u007f\\u00ff.\\u00e9\", \"kind\": \"file\", "
+           "\"id\": 10, \"type\": \"\\u00e9   \", "
+           "\"byteCount\": 1, \"blockCount\": 1, \"avatars\": [1]}\n  ],\n  \"summary\": {\"directories\": 2, "
+           "\"files\": 1, \"blocksUsed\": 9, \"imageBytes\": 464896},\n  \"problems\": [\n    \"" +
+               longer + "\"\n  ]\n}\n",
         "vornel-inspect: longer: " + longer + "\n"}},
       {{"--check", "image"}, {0, "image is sound\n", ""}},
       {{"--check", "cut"},  // ends just before the label's copy
-       {1,
-        "block 225: the image ends before the label copy at block 225\nblock 0, offset 80: blockCount 226 does not "
-        "match the image length of 460800 bytes\nblock 132: the image goes on past its last block in use\n"
-        "3 problems\n",
-        ""}},
+       {1, "block 225: the image ends before the label copy at block 225\nblock 0, offset 80: blockCount 226 "
+           "does not match the image length of 460800 bytes\nblock 132: the image goes on past its last block in "
+           "use\n3 problems\n", ""}},
       {{"--check", "flipped"},
        {1, "block 200, offset 9: filler expected in a block that nothing owns, found 0x78\n1 problem\n", ""}},
       {{"--check", "longer"},
@@ -99,8 +95,7 @@ TEST(InspectTest, EachCommandLineGivesItsStatusAndOutput) {
       {{"missing"}, {2, "", "vornel-inspect: cannot open missing: No such file or directory\n"}},
       {{"--check", "zeros"},
        {2, "", "vornel-inspect: zeros: block 0: no disc label at block 0 or 225: not an image\n"}},
-      {{"short"},
-       {2, "", "vornel-inspect: short: image: the file is shorter than one block: not an image\n"}},
+      {{"short"}, {2, "", "vornel-inspect: short: image: the file is shorter than one block: not an image\n"}},
       {{"--compare", "nowhere", "image"}, {2, "", "vornel-inspect: nowhere is not a directory\n"}},
   };
   for (const auto& c : cases) EXPECT_EQ(inspect(c.args), c.outcome);

@@ -34,9 +34,7 @@ class StringConsole : public Console {
 // Paths are written without a trailing "/"; parents are made as needed.
 class FakeFileSystem : public FileSystem {
  public:
-  struct Write {
-    std::uint64_t offset, size;
-  };
+  struct Write { std::uint64_t offset, size; };
 
   void addDirectory(const std::string& path) { add(path, FileKind::Directory); }
   void addFile(const std::string& path, std::string content) {
@@ -121,8 +119,7 @@ class FakeFileSystem : public FileSystem {
       return nullptr;
     }
     outputCreated = true;
-    image.clear();
-    writes.clear();
+    image.clear(), writes.clear();
     return std::make_unique<Output>(*this, pipeOutput || path == "-");
   }
 

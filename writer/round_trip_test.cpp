@@ -192,10 +192,9 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     if (seed % 3 == 0) entries.push_back({*folders.rbegin() + "/rom_tags", "tags"});
     FakeFileSystem source;
     add(source, entries, seed % 2 == 0);
-    const std::vector<std::string> options = {"-da",    std::to_string(1 + rng() % 8),
-                                              "-ra",    std::to_string(1 + rng() % 8),
-                                              "-vl",    std::string(rng() % 32, char('A' + seed % 26)),
-                                              "-order", seed % 2 ? "name" : "disk"};
+    const std::vector<std::string> options = {
+        "-da", std::to_string(1 + rng() % 8), "-ra", std::to_string(1 + rng() % 8),
+        "-vl", std::string(rng() % 32, char('A' + seed % 26)), "-order", seed % 2 ? "name" : "disk"};
     const BuildRun original = buildInMemory(source, options);
     ASSERT_EQ(original.status, 0) << original.text << original.errors;
     MemoryImageFile originalFile(original.image);
