@@ -12,8 +12,7 @@ namespace vornel {
 
 struct BuildRun {
   int status;
-  std::string text, image;  // standard output, and what was written, committed or not
-  std::string errors;       // standard error
+  std::string text, image, errors;  // standard output, what was written (committed or not), standard error
 };
 
 // Runs "vornel -in src -out out.iso" with these options on the fake file
