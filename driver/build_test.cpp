@@ -390,13 +390,16 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
 
   // A layout's entries that the tree lacks: one warning each, none for the
   // contents of a missing directory; a file listed as a directory is missing
-  // too, and builds as a new entry.
+  // too, and builds as a new entry. A file the layout places keeps its blocks
+  // over its placement file.
   FakeFileSystem laidOut;
-  laidOut.addFile("src/f", "f");
+  laidOut.addFile("src/f", "f"), laidOut.addFile("src/h", "h"), laidOut.addFile("src/#h", "700");
   const std::string entry = R"(, "type": "    ", "blockCount": 1, "avatars": []},)";
   laidOut.addFile("layout.json", R"({"label": {"volumeLabel": "", "volumeComment": "", "volumeFlags": 0, "volumeId": 9,)"
                                  R"( "rootId": 2, "rootAvatars": [1]}, "entries": [)"
                                  "\n" R"({"path": "/", "kind": "directory", "id": 2)" + entry +
+                                 "\n" R"({"path": "/h", "kind": "file", "id": 7, "type": "    ", "blockCount": 1,)"
+                                 R"( "avatars": [5]},)" +
                                  "\n" R"({"path": "/f", "kind": "directory", "id": 3)" + entry +
                                  "\n" R"({"path": "/g", "kind": "file", "id": 4)" + entry +
                                  "\n" R"({"path": "/gone", "kind": "directory", "id": 5)" + entry +
@@ -404,9 +407,10 @@ TEST(BuildTest, IgnoredInputIsWarnedOf) {
   const BuildRun skipped = buildInMemory(laidOut, {"-layout", "layout.json"});
   EXPECT_EQ(skipped.status, 0) << skipped.text;
   EXPECT_EQ(skipped.errors,
-            "vornel: warning: layout.json line 3: skipped /f, which is no directory of the tree\n"
-            "vornel: warning: layout.json line 4: skipped /g, which is no file of the tree\n"
-            "vornel: warning: layout.json line 5: skipped /gone, which is no directory of the tree\n");
+            "vornel: warning: layout.json line 4: skipped /f, which is no directory of the tree\n"
+            "vornel: warning: layout.json line 5: skipped /g, which is no file of the tree\n"
+            "vornel: warning: layout.json line 6: skipped /gone, which is no directory of the tree\n"
+            "vornel: warning: ignored src/#h: the layout places h itself\n");
 }
 
 // The fake file system seen by a helper that reads slowly, so that the scan

@@ -228,9 +228,7 @@ TEST(ImageTest, ExtractionWritesTheFirstCopyOfEveryFile) {
   FakeFileSystem fs;
   const FakeImageHost::Tree want = {
       {"a/", ""}, {"a/big", std::string(300 * kB - 1, 'b') + "!"}, {"z/", ""}, {"z/e", ""}};
-  for (const auto& [path, content] : want) {
-    if (!path.ends_with('/')) fs.addFile("src/" + path, content);
-  }
+  for (const auto& [path, content] : want) if (!path.ends_with('/')) fs.addFile("src/" + path, content);
   fs.addFile("src/a/#big", "400");
   MemoryImageFile image(buildInMemory(fs).image);
   EXPECT_EQ(image.size(), 700 * kB);

@@ -200,6 +200,20 @@ bool WindowsFileSystem::listDirectory(const std::string& path, std::vector<std::
   return error == ERROR_NO_MORE_FILES || failed(hostErrorText(error));
 }
 
+FileInfo statusRefused(DWORD error, DWORD attributes) {
+  FileInfo info;
+  info.reason = hostErrorText(error);
+  const bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  const bool notFound = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (error == ERROR_CANT_RESOLVE_FILENAME || (notFound && isLink)) {
+    info.kind = FileKind::Other;
+    if (notFound) info.reason = "it is a link that leads nowhere";
+  } else {
+    info.kind = notFound ? FileKind::Missing : FileKind::Unreadable;
+  }
+  return info;
+}
+
 FileInfo WindowsFileSystem::stat(const std::string& path) {
   FileInfo info;
   info.kind = FileKind::Unreadable;
@@ -215,17 +229,7 @@ FileInfo WindowsFileSystem::stat(const std::string& path) {
   const Handle handle(openForStatus(wide));
   if (!handle.valid()) {
     const DWORD error = GetLastError();
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    const bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    const bool notFound = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    info.reason = hostErrorText(error);
-    if (error == ERROR_CANT_RESOLVE_FILENAME || (notFound && isLink)) {
-      info.kind = FileKind::Other;
-      if (notFound) info.reason = "it is a link that leads nowhere";
-    } else if (notFound) {
-      info.kind = FileKind::Missing;
-    }
-    return info;
+    return statusRefused(error, GetFileAttributesW(wide.c_str()));
   }
   BY_HANDLE_FILE_INFORMATION status;
   if (GetFileType(handle.get()) != FILE_TYPE_DISK) {

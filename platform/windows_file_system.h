@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <unordered_set>
 #include <utility>
@@ -7,6 +9,11 @@
 #include "platform/file_system.h"
 
 namespace vornel {
+
+// What the status of a path is when the host refused to open it: from the
+// error, and the path's own attributes (a link's, not its target's). A link
+// that leads nowhere or round in a loop is no file or directory.
+FileInfo statusRefused(DWORD error, DWORD attributes);
 
 // The host's file services through the wide (UTF-16) Windows calls; paths
 // and names are UTF-8 on this side and use the backslash.

@@ -68,6 +68,13 @@ TEST(WindowsHostTest, ListsStatsAndReadsNamesAsUtf8) {
   EXPECT_EQ(stat(names[1]).size, 6u);
   EXPECT_TRUE(stat("sub").inode != stat(names[0]).inode && stat("sub").device == stat(names[0]).device);
   EXPECT_EQ(host.stat("NUL").kind, Other);
+  // Links that lead nowhere or round in a loop, which Wine cannot make.
+  EXPECT_EQ(statusRefused(ERROR_FILE_NOT_FOUND, FILE_ATTRIBUTE_REPARSE_POINT).reason, "it is a link that leads nowhere");
+  EXPECT_EQ((std::vector{statusRefused(ERROR_PATH_NOT_FOUND, FILE_ATTRIBUTE_REPARSE_POINT).kind,
+                         statusRefused(ERROR_CANT_RESOLVE_FILENAME, INVALID_FILE_ATTRIBUTES).kind,
+                         statusRefused(ERROR_PATH_NOT_FOUND, INVALID_FILE_ATTRIBUTES).kind,
+                         statusRefused(ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_REPARSE_POINT).kind}),
+            (std::vector{Other, Other, Missing, Unreadable}));
 
   auto in = host.openInput(dir.utf8 + names[0]);
   std::uint8_t buffer[16] = {};

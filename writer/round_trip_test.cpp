@@ -182,9 +182,7 @@ TEST(RoundTripTest, ExtractListAndRebuildGivesTheSameImage) {
     std::mt19937 rng(seed);
     std::vector<Entry> entries = generate(seed);
     std::set<std::string> folders;
-    for (const Entry& e : entries) {
-      if (!e.content) folders.insert(e.path);
-    }
+    for (const Entry& e : entries) if (!e.content) folders.insert(e.path);
     for (const std::string& dir : folders) entries.push_back({dir + (rng() % 2 ? "/map.dat" : "/MAP.DAT"), "m"});
     entries.push_back({"src/#Map.Dat", "7000"});
     entries.push_back({"src/boot_code", std::string(rng() % 5000, 'b')});
