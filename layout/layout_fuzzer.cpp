@@ -1,6 +1,6 @@
 // Fuzz target for the layout reader: any text is read or refused with a line
-// inside it, and a document read holds what a build relies on: the root
-// first, ids from 1 up, at most 8 avatars, every copy inside the disc.
+// inside it; a document read has the root first, ids from 1 up, at most 8
+// avatars, and every copy (the root's are the label's) inside the disc.
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                : error.line >= 1 && error.line <= lines && document.entries.empty();
   for (const vornel::LayoutEntry& e : document.entries) {
     sound = sound && e.id >= 1 && e.id <= vornel::kMaxLayoutId && e.avatars.size() <= 8;
-    for (const std::int32_t avatar : e.avatars) {
+    for (const std::int32_t avatar : &e == &document.entries[0] ? document.rootAvatars : e.avatars) {
       sound = sound && (e.blockCount == 0 || (avatar >= 0 && avatar + e.blockCount <= vornel::kPoolSize));
     }
   }
